@@ -1,0 +1,4 @@
+#include "app/state.h"
+
+MainWebview main_webview;
+void* main_window = nullptr;

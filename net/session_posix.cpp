@@ -1,0 +1,37 @@
+#include "net/session_posix.h"
+
+HttpSession http_session = nullptr;
+
+namespace {
+
+void share_lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+    static_cast<CurlSession*>(user)->locks[data].lock();
+}
+
+void share_unlock(CURL*, curl_lock_data data, void* user) {
+    static_cast<CurlSession*>(user)->locks[data].unlock();
+}
+
+}  // namespace
+
+HttpSession open_http_session() {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+    auto* s = new CurlSession;
+    s->share = curl_share_init();
+    if (s->share) {
+        curl_share_setopt(s->share, CURLSHOPT_LOCKFUNC, share_lock);
+        curl_share_setopt(s->share, CURLSHOPT_UNLOCKFUNC, share_unlock);
+        curl_share_setopt(s->share, CURLSHOPT_USERDATA, s);
+        curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+        curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    return s;
+}
+
+void close_http_session(HttpSession session) {
+    auto* s = curl_session(session);
+    if (!s) return;
+    if (s->share) curl_share_cleanup(s->share);
+    delete s;
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a target needs: linux, windows or all.
+set -euo pipefail
+want=${1:-all}
+linux_build="build-essential cmake ninja-build pkg-config libwebkit2gtk-4.1-dev libgtk-3-dev libcurl4-openssl-dev nlohmann-json3-dev googletest"
+linux_run="libarchive-tools xvfb imagemagick x11-utils"
+windows="g++-mingw-w64-x86-64-posix wine64 wine fonts-wine xvfb"
+case "$want" in
+  linux) pkgs="$linux_build $linux_run" ;;
+  windows) pkgs="$linux_build $windows" ;;
+  all) pkgs="$linux_build $linux_run $windows" ;;
+  *) echo "usage: $0 [linux|windows|all]" >&2; exit 2 ;;
+esac
+missing=$(dpkg-query -W -f='${Package} ${Status}\n' $pkgs 2>/dev/null | awk '$4 != "installed" {print $1}' || true)
+# dpkg-query says nothing for packages it has never heard of.
+for p in $pkgs; do dpkg-query -W "$p" >/dev/null 2>&1 || missing="$missing $p"; done
+missing=$(echo $missing | tr ' ' '\n' | sort -u | tr '\n' ' ')
+if [ -n "${missing// /}" ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo_cmd apt-get update -qq
+  $sudo_cmd apt-get install -y -qq --no-install-recommends $missing
+fi

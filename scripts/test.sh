@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds both targets and runs every test: Linux natively (end-to-end under
+# its own virtual displays), Windows under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh all
+jobs=$(nproc)
+
+cmake --preset linux >/dev/null
+cmake --preset windows >/dev/null
+# The Wine prefix takes a few seconds to create; do it while compiling.
+bash tests/wine-prepare.sh build/windows > build/wine-prepare.log 2>&1 &
+prep=$!
+cmake --build --preset linux -j "$jobs"
+cmake --build --preset windows -j "$jobs"
+wait $prep || { cat build/wine-prepare.log; exit 1; }
+
+status=0
+echo "== Linux tests"
+ctest --preset linux -j "$jobs" || status=1
+
+echo "== Windows tests (Wine)"
+tmp=$(mktemp -d)
+exec 3> "$tmp/display"
+Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+exec 3>&-
+for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$tmp/display")"
+ctest --preset windows -j "$jobs" || status=1
+WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+kill $xvfb 2>/dev/null || true
+rm -rf "$tmp"
+
+if [ $status -ne 0 ]; then echo "Some tests failed." >&2; fi
+exit $status

@@ -1,0 +1,77 @@
+#include "services/atomic_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string temp_name() {
+    static const char hex[] = "0123456789abcdef";
+    std::random_device rd;
+    std::string s = ".qvtmp-";
+    for (int i = 0; i < 16; ++i) s += hex[rd() & 15];
+    return s;
+}
+
+bool write_all(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool save_file_atomically(const std::filesystem::path& given, const std::string& data) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target = given;
+    // A link keeps pointing where it did: the file it names is replaced.
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        fs::path real = fs::canonical(target, ec);
+        if (!ec) target = real;
+    }
+    fs::path dir = target.parent_path();
+    if (!dir.empty()) fs::create_directories(dir, ec);
+
+    fs::path tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        tmp = dir.empty() ? fs::path(temp_name()) : dir / temp_name();
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+
+    // The replacement keeps the old file's permission bits.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+
+    bool ok = write_all(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}

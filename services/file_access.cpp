@@ -1,0 +1,112 @@
+#include "services/file_access.h"
+
+#include <system_error>
+
+#include "app/helpers.h"
+#include "services/atomic_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path path_arg(const json& args, size_t i) { return path_from_utf8(arg_string(args, i, "")); }
+
+// Only regular files (links followed) are read: a pipe or a device would
+// block the window or never end.
+bool read_regular(const fs::path& p, std::string& out) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::status(p, ec))) return false;
+    bool ok = false;
+    out = load_file_contents(p, ok);
+    return ok;
+}
+
+}  // namespace
+
+std::string base64_encode(const std::string& bytes) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const size_t n = bytes.size();
+    std::string out;
+    out.reserve((n + 2) / 3 * 4);
+    auto at = [&](size_t i) -> unsigned { return i < n ? static_cast<unsigned char>(bytes[i]) : 0u; };
+    for (size_t i = 0; i < n; i += 3) {
+        unsigned v = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < n ? alphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < n ? alphabet[v & 63] : '=';
+    }
+    return out;
+}
+
+json native_readText(const json& args) {
+    std::string data;
+    if (!read_regular(path_arg(args, 0), data)) return nullptr;
+    return data;
+}
+
+json native_readBase64(const json& args) {
+    fs::path p = path_arg(args, 0);
+    std::error_code ec;
+    // Refused before reading, so a huge file is never taken into memory.
+    auto size = fs::file_size(p, ec);
+    if (!ec && size > base64_read_limit) return nullptr;
+    std::string data;
+    if (!read_regular(p, data) || data.size() > base64_read_limit) return nullptr;
+    return base64_encode(data);
+}
+
+json native_writeText(const json& args) {
+    // Replaced in one step: a failed write leaves the old file as it was.
+    return save_file_atomically(path_arg(args, 0), arg_string(args, 1, ""));
+}
+
+json native_exists(const json& args) {
+    std::error_code ec;
+    return fs::exists(fs::status(path_arg(args, 0), ec));
+}
+
+json native_deletePath(const json& args) { return delete_tree(path_arg(args, 0)); }
+
+json native_fileSize(const json& args) {
+    fs::path p = path_arg(args, 0);
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::status(p, ec))) return -1;
+    auto size = fs::file_size(p, ec);
+    if (ec) return -1;
+    return static_cast<std::int64_t>(size);
+}
+
+json native_copyFile(const json& args) {
+    fs::path src = path_arg(args, 0);
+    fs::path dir = path_arg(args, 1);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return copy_file_replacing(src, dir / src.filename());
+}
+
+json native_moveFile(const json& args) {
+    fs::path src = path_arg(args, 0);
+    fs::path dst = path_arg(args, 1);
+    std::error_code ec;
+    if (dst.has_parent_path()) fs::create_directories(dst.parent_path(), ec);
+    if (move_replacing(src, dst)) return true;
+    // Another volume, a locked file ...: copy, then drop the source.
+    if (!copy_file_replacing(src, dst)) return false;
+    remove_file_quietly(src);
+    return true;
+}
+
+json native_openPath(const json& args) {
+    fs::path p = path_arg(args, 0);
+    std::error_code ec;
+    fs::create_directories(p, ec);
+    shell_open(path_to_utf8(p));
+    return true;
+}
+
+json native_openUrl(const json& args) {
+    std::string url = arg_string(args, 0, "");
+    if (url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0) shell_open(url);
+    return true;
+}

@@ -1,0 +1,152 @@
+// The real launcher binary, in a folder of its own with a test page, under
+// its own virtual display. The page calls the native functions and leaves a
+// report; the launcher must end with exit code 0 when the page closes it.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "app/helpers.h"
+#include "support/temp_dir.h"
+#include "support/xvfb_posix.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct LauncherRun {
+    int exit_code = -1000;
+    std::string err;
+};
+
+// Runs the launcher in dir with the given display ("" for none) and waits
+// for it, killing it after the limit.
+LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, const fs::path& home) {
+    std::vector<std::string> env = {
+        "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "DBUS_SESSION_BUS_ADDRESS=disabled:", "NO_AT_BRIDGE=1",
+        "GSETTINGS_BACKEND=memory", "HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
+        "XDG_CONFIG_HOME=" + (home / "config").string(), "XDG_CACHE_HOME=" + (home / "cache").string(),
+        "XDG_RUNTIME_DIR=" + (home / "runtime").string()};
+    fs::create_directories(home / "runtime");
+    fs::permissions(home / "runtime", fs::perms::owner_all);
+    if (!display.empty()) env.push_back("DISPLAY=" + display);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    std::string exe = (dir / "QuorvelLauncher").string();
+    std::string err_path = (dir / "stderr.txt").string();
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
+    posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    char* argv[] = {exe.data(), nullptr};
+    pid_t pid = 0;
+    LauncherRun run;
+    int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return run;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    int status = 0;
+    for (;;) {
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) break;
+        if (std::chrono::steady_clock::now() > until) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            run.err = "killed after the time limit";
+            return run;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    bool ok = false;
+    run.err += load_file_contents(err_path, ok);
+    return run;
+}
+
+fs::path build_dir() { return exe_dir().parent_path(); }
+
+TEST(EndToEnd, MissingUiFolderFailsWithItsMessage) {
+    TempDir dir;
+    fs::copy_file(build_dir() / "QuorvelLauncher", dir.path() / "QuorvelLauncher");
+    LauncherRun run = run_launcher_in(dir.path(), "", dir.path() / "home");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("Не найдена папка ui рядом с QuorvelLauncher.exe.\n"
+                           "Переустановите лаунчер или распакуйте архив полностью."),
+              std::string::npos)
+        << run.err;
+}
+
+TEST(EndToEnd, ThePageDrivesTheNativeSide) {
+    XvfbDisplay display;
+    TempDir dir;
+    fs::copy_file(build_dir() / "QuorvelLauncher", dir.path() / "QuorvelLauncher");
+    fs::copy_file(exe_dir() / "test_child", dir.path() / "test_child");
+    fs::copy(fs::path(QUORVEL_SOURCE_DIR) / "tests" / "e2e_ui", dir.path() / "ui", fs::copy_options::recursive);
+    {
+        std::ofstream bin(dir.path() / "ui" / "range.bin", std::ios::binary);
+        for (int i = 0; i < 100; ++i) bin.put(static_cast<char>(i));
+        std::ofstream(dir.path() / "invalid.txt", std::ios::binary) << "a\xFF" "b";
+    }
+
+    LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    bool ok = false;
+    std::string text = load_file_contents(dir.path() / "report.json", ok);
+    ASSERT_TRUE(ok) << "the page wrote no report; stderr: " << run.err;
+    json r = json::parse(text, nullptr, false);
+    ASSERT_FALSE(r.is_discarded()) << text;
+    SCOPED_TRACE(text);
+
+    EXPECT_TRUE(r["done"].get<bool>());
+    EXPECT_EQ(r["errors"], json::array());
+    EXPECT_EQ(r["origin"].get<std::string>().rfind("http://127.0.0.1:", 0), 0u);
+    EXPECT_TRUE(r["glueFrozen"].get<bool>());
+
+    // Served by the loopback server.
+    EXPECT_EQ(r["style"], "123px");
+    EXPECT_EQ(r["imageWidth"], 7);
+    EXPECT_EQ(r["range"], json::parse(R"({"status":206,"length":10})"));
+
+    // A foreign frame sees no functions, no glue, no handler names, and its
+    // hand-made call did nothing.
+    EXPECT_EQ(r["frame"]["frameNames"], json::array());
+    EXPECT_EQ(r["frame"]["frameGlue"], "undefined");
+    EXPECT_EQ(r["frame"]["frameHandlers"], json::array());
+    EXPECT_FALSE(fs::exists(dir.path() / "frame-wrote.txt"));
+
+    EXPECT_EQ(r["setTitleDefault"]["value"], true);
+    EXPECT_EQ(r["setTitle"]["value"], true);
+    EXPECT_EQ(r["windowOther"]["value"], true);
+    EXPECT_EQ(r["windowEmpty"]["value"], true);
+    EXPECT_EQ(r["windowMin"]["value"], true);
+    EXPECT_EQ(r["writeText"]["value"], true);
+    EXPECT_EQ(load_file_contents(dir.path() / "written.txt", ok), "Привет, мир");
+    EXPECT_EQ(r["unbound"], json::parse(R"({"missing":true})"));
+
+    EXPECT_EQ(r["readInvalidUtf8"]["value"], "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(r["runCapture"]["value"], json::parse(R"({"code":0,"out":"Привет!"})"));
+    EXPECT_EQ(r["httpBadUrl"]["rejected"], "Некорректный URL: not a url");
+    EXPECT_TRUE(r["httpBadRequest"]["rejected"].is_string());
+    EXPECT_EQ(r["runJava"]["value"], 0);
+    EXPECT_EQ(r["gameLog"], json::parse(R"(["one\ntwo\n","three"])"));
+    EXPECT_EQ(r["runJavaNoHandler"]["value"], 0);
+
+    // Every native function the page can see is one of the 34.
+    EXPECT_GE(r["bound"].size(), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+'use strict';
+// Drives the native side the way the real page does and writes what it saw
+// to report.json, then closes the window.
+const report = { errors: [], log: [] };
+window.addEventListener('error', (e) => report.errors.push(String(e.message)));
+window.addEventListener('unhandledrejection', (e) => report.errors.push('unhandled: ' + String(e.reason)));
+
+async function step(name, fn) {
+  if (typeof fn !== 'function') { report[name] = { missing: true }; return; }
+  try { report[name] = { value: await fn() }; }
+  catch (e) { report[name] = { rejected: e instanceof Error ? 'Error: ' + e.message : e }; }
+}
+const call = (name, ...args) => typeof window[name] === 'function' ? () => window[name](...args) : undefined;
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function main() {
+  report.origin = location.origin;
+  report.bound = Object.keys(window).filter((k) => k.startsWith('native_')).sort();
+  report.glueFrozen = Object.isFrozen(window.__webview__);
+
+  // The page's own files came through the loopback server.
+  report.style = getComputedStyle(document.getElementById('styled')).width;
+  const img = document.getElementById('img');
+  if (!img.complete) await new Promise((r) => { img.onload = img.onerror = r; });
+  report.imageWidth = img.naturalWidth;
+  try {
+    const r = await fetch('range.bin', { headers: { Range: 'bytes=10-19' } });
+    report.range = { status: r.status, length: (await r.arrayBuffer()).byteLength };
+  } catch (e) { report.range = { error: String(e) }; }
+
+  // A frame from another origin must not reach the native side.
+  const frameReport = new Promise((resolve) => {
+    window.addEventListener('message', (e) => resolve(e.data), { once: true });
+    setTimeout(() => resolve({ timeout: true }), 5000);
+  });
+  // Same server, other origin.
+  document.getElementById('foreign').src = 'http://localhost:' + location.port + '/frame.html';
+  report.frame = await frameReport;
+
+  // Synchronous functions.
+  await step('setTitleDefault', call('native_setTitle'));
+  await step('setTitle', call('native_setTitle', 'Лаунчер — тест'));
+  await step('windowOther', call('native_window', 'MIN'));
+  await step('windowEmpty', call('native_window'));
+  await step('windowMin', call('native_window', 'min'));
+  await step('writeText', call('native_writeText', 'written.txt', 'Привет, мир'));
+  await step('readInvalidUtf8', call('native_readText', 'invalid.txt'));
+  await step('settingsBadUtf8', call('native_saveSettings', { k: 'x' }));
+  await step('unbound', typeof window.native_nothing === 'function' ? call('native_nothing') : undefined);
+
+  // Asynchronous functions: fulfilled and rejected.
+  const child = './test_child';  // copied beside the launcher by the test
+  await step('runCapture', call('native_runCapture', child, ['out:Привет', 'err:!']));
+  await step('httpBadUrl', call('native_httpGet', 'not a url'));
+  await step('httpBadRequest', call('native_http', 'oops'));
+
+  // Events: a defined handler gets them in order; an undefined one is harmless.
+  const lines = [];
+  window.onGameLog = (text) => lines.push(text);
+  await step('runJava', call('native_runJava', child, ['out:one\ntwo\n', 'out:three']));
+  await sleep(200);
+  report.gameLog = lines.slice();
+  delete window.onGameLog;
+  await step('runJavaNoHandler', call('native_runJava', child, ['out:unheard\n']));
+  await sleep(200);
+
+  report.done = true;
+}
+
+main().catch((e) => report.errors.push('main: ' + String(e))).finally(async () => {
+  await window.native_writeText('report.json', JSON.stringify(report, null, 1));
+  window.native_window('close');
+});

@@ -1,0 +1,131 @@
+#include "webview/glue.h"
+
+#include <cctype>
+
+#include <nlohmann/json.hpp>
+
+namespace webview {
+
+namespace {
+
+std::string js_quote(const std::string& s) {
+    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string glue_script(const std::string& post_expr, const std::vector<std::string>& names) {
+    std::string s = R"JS((function () {
+  'use strict';
+  if (window.__webview__) return;
+  var post = function (m) { )JS" + post_expr + R"JS((m); };
+  var pending = {};
+  function newId() {
+    var b = new Uint8Array(16);
+    window.crypto.getRandomValues(b);
+    var s = '';
+    for (var i = 0; i < b.length; i++) s += (b[i] < 16 ? '0' : '') + b[i].toString(16);
+    return s;
+  }
+  function call(method, params) {
+    var id = newId();
+    return new Promise(function (resolve, reject) {
+      pending[id] = { resolve: resolve, reject: reject };
+      post(JSON.stringify({ id: id, method: method, params: params }));
+    });
+  }
+  function onReply(id, status, result) {
+    var p = pending[id];
+    if (!p) return;
+    delete pending[id];
+    var value;
+    if (result !== undefined) {
+      try { value = JSON.parse(result); }
+      catch (e) { p.reject(new Error('Failed to parse binding result as JSON')); return; }
+    }
+    if (status === 0) p.resolve(value); else p.reject(value);
+  }
+  function onBind(name) {
+    window[name] = function () { return call(name, Array.prototype.slice.call(arguments)); };
+  }
+  Object.defineProperty(window, '__webview__', {
+    value: Object.freeze({ call: call, onReply: onReply, onBind: onBind }),
+    writable: false, configurable: false
+  });
+)JS";
+    for (const auto& n : names) s += "  onBind(" + js_quote(n) + ");\n";
+    s += "})();\n";
+    return s;
+}
+
+std::string bind_script(const std::string& name) {
+    return "window.__webview__&&window.__webview__.onBind(" + js_quote(name) + ")";
+}
+
+std::string reply_script(const std::string& id, int status, const std::string& result) {
+    return "window.__webview__.onReply(" + js_quote(id) + ", " + std::to_string(status) + ", " +
+           (result.empty() ? std::string("undefined") : js_quote(result)) + ")";
+}
+
+bool parse_message(const std::string& text, message& out) {
+    auto j = nlohmann::json::parse(text, nullptr, false, false);
+    if (j.is_discarded() || !j.is_object()) return false;
+    auto id = j.find("id");
+    auto method = j.find("method");
+    if (id == j.end() || method == j.end() || !id->is_string() || !method->is_string()) return false;
+    out.id = id->get<std::string>();
+    out.method = method->get<std::string>();
+    auto params = j.find("params");
+    out.params = params == j.end() ? std::string("[]")
+                                   : params->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return true;
+}
+
+std::string origin_of(const std::string& url) {
+    auto colon = url.find("://");
+    if (colon == std::string::npos) return {};
+    std::string scheme = url.substr(0, colon);
+    for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme != "http" && scheme != "https") return {};
+    auto start = colon + 3;
+    auto end = url.find_first_of("/?#", start);
+    std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    auto at = authority.rfind('@');
+    if (at != std::string::npos) authority = authority.substr(at + 1);
+    if (authority.empty()) return {};
+    for (auto& c : authority) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Default ports are not written in an origin.
+    auto port_at = authority.rfind(':');
+    if (port_at != std::string::npos && authority.find(']', port_at) == std::string::npos) {
+        std::string port = authority.substr(port_at + 1);
+        if ((scheme == "http" && port == "80") || (scheme == "https" && port == "443") || port.empty())
+            authority.erase(port_at);
+    }
+    return scheme + "://" + authority;
+}
+
+bool is_valid_utf8(const std::string& s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    size_t n = s.size(), i = 0;
+    while (i < n) {
+        unsigned c = p[i];
+        if (c < 0x80) { ++i; continue; }
+        size_t len;
+        unsigned cp;
+        if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; }
+        else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; }
+        else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; }
+        else return false;
+        if (i + len > n) return false;
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+}  // namespace webview

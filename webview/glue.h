@@ -1,0 +1,39 @@
+// Page-side call glue and the native half of its protocol. Pure text work,
+// shared by every engine.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace webview {
+
+// Script run at document start in the top frame: defines
+// window.__webview__ and one window function per bound name. Posts go
+// through post_expr (a JS expression taking the message text).
+std::string glue_script(const std::string& post_expr, const std::vector<std::string>& names);
+
+// Script that defines one more bound name on an already loaded page.
+std::string bind_script(const std::string& name);
+
+// "window.__webview__.onReply(<id>, <status>, <result or undefined>)".
+std::string reply_script(const std::string& id, int status, const std::string& result);
+
+// A page message {"id","method","params"}; params is the raw JSON text of
+// the "params" member ("[]" when absent). False when the message is not
+// such an object or id/method are not strings.
+struct message {
+    std::string id;
+    std::string method;
+    std::string params;
+};
+bool parse_message(const std::string& text, message& out);
+
+// "scheme://host[:port]" of an absolute http(s) address, lower-case scheme
+// and host, as a browser writes an origin; empty when there is none.
+std::string origin_of(const std::string& url);
+
+// True when the text is valid UTF-8 (no overlongs, surrogates or values
+// above U+10FFFF).
+bool is_valid_utf8(const std::string& s);
+
+}  // namespace webview
