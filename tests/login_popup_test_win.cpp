@@ -1,0 +1,296 @@
+// The sign-in window's window parts on real Win32 windows (Wine under Xvfb):
+// owner, centring, disabling the main window, the close interception and the
+// icon. Without WebView2 the windows carry no page, so the navigation event
+// is played by calling the decision the event handler would call.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/bridge.h"
+#include "app/helpers.h"
+#include "app/state.h"
+#include "login/login.h"
+#include "support/temp_dir.h"
+#include "webview/webview_win.h"
+
+namespace {
+
+// The window-only engine, with the settlements that a page would receive
+// written down instead.
+class RecordingEngine final : public webview::engine {
+public:
+    struct Settlement {
+        std::string id;
+        int status;
+        std::string result;
+    };
+    RecordingEngine() : inner_(webview::create_window_only(webview::options{})) {}
+
+    std::vector<Settlement> settled;
+
+    void bind(const std::string& n, webview::sync_fn f) override { inner_->bind(n, std::move(f)); }
+    void bind(const std::string& n, webview::bind_fn f, void* a) override { inner_->bind(n, f, a); }
+    void resolve(const std::string& id, int status, const std::string& result) override {
+        settled.push_back({id, status, result});
+    }
+    void dispatch(std::function<void()> f) override { inner_->dispatch(std::move(f)); }
+    void eval(const std::string& js) override { inner_->eval(js); }
+    void navigate(const std::string& url) override { inner_->navigate(url); }
+    void set_title(const std::string& t) override { inner_->set_title(t); }
+    void set_size(int w, int h, webview::hint hint) override { inner_->set_size(w, h, hint); }
+    void* window() const override { return inner_->window(); }
+    void run() override { inner_->run(); }
+    void terminate() override { inner_->terminate(); }
+    void set_allowed_origin(const std::string& o) override { inner_->set_allowed_origin(o); }
+    void on_navigation_start(webview::navigation_fn f) override { inner_->on_navigation_start(std::move(f)); }
+    void on_close_request(webview::close_fn f) override { inner_->on_close_request(std::move(f)); }
+
+private:
+    std::unique_ptr<webview::engine> inner_;
+};
+
+std::unique_ptr<webview::engine> window_only(const webview::options& o) { return webview::create_window_only(o); }
+
+// Runs whatever is already waiting for this thread, without blocking.
+void pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+std::string icons_of(HWND h) {
+    auto big = SendMessageW(h, WM_GETICON, ICON_BIG, 0);
+    auto small = SendMessageW(h, WM_GETICON, ICON_SMALL, 0);
+    std::string s = big ? "big" : "no-big";
+    s += small ? " small" : " no-small";
+    if (big && small) s += big == small ? " same" : " different";
+    return s;
+}
+
+struct MainWindow {
+    RecordingEngine engine;
+    HWND hwnd;
+    MainWindow() : hwnd(static_cast<HWND>(engine.window())) {
+        main_webview.set(&engine);
+        main_window = hwnd;
+        login_engine_factory = window_only;
+        SetWindowPos(hwnd, nullptr, 100, 80, 1180, 720, SWP_NOZORDER);
+    }
+    ~MainWindow() {
+        pump();
+        delete login_popup;
+        login_popup = nullptr;
+        main_webview.set(nullptr);
+        main_window = nullptr;
+        login_engine_factory = [](const webview::options& o) { return webview::create(o); };
+    }
+};
+
+constexpr wchar_t icon_child_var[] = L"QUORVEL_LOGIN_ICON_REPORT";
+
+}  // namespace
+
+TEST(LoginWindowWin, OwnedCentredModalWindowThatAMatchTakesDown) {
+    MainWindow m;
+    native_msLogin("first", json::array({"https://signin.example/authorize", "https://r.example/cb"}));
+    EXPECT_EQ(login_popup, nullptr);  // queued, not inline
+    pump();
+    ASSERT_NE(login_popup, nullptr);
+    HWND popup = static_cast<HWND>(login_popup->window);
+    ASSERT_TRUE(IsWindow(popup));
+
+    wchar_t title[128] = {};
+    GetWindowTextW(popup, title, 128);
+    EXPECT_STREQ(title, L"Вход в аккаунт Microsoft \u2014 Quorvel Launcher");
+    EXPECT_EQ(GetWindow(popup, GW_OWNER), m.hwnd);
+    EXPECT_FALSE(GetWindowLongPtrW(popup, GWL_STYLE) & WS_THICKFRAME);
+    UINT dpi = GetDpiForWindow(popup);
+    RECT client{};
+    GetClientRect(popup, &client);
+    EXPECT_EQ(client.right, MulDiv(520, static_cast<int>(dpi), 96));
+    EXPECT_EQ(client.bottom, MulDiv(700, static_cast<int>(dpi), 96));
+    RECT mr{}, pr{};
+    GetWindowRect(m.hwnd, &mr);
+    GetWindowRect(popup, &pr);
+    EXPECT_EQ(pr.left, mr.left + ((mr.right - mr.left) - (pr.right - pr.left)) / 2);
+    EXPECT_EQ(pr.top, mr.top + ((mr.bottom - mr.top) - (pr.bottom - pr.top)) / 2);
+    EXPECT_TRUE(IsWindowVisible(popup));
+    EXPECT_FALSE(IsWindowEnabled(m.hwnd));
+    EXPECT_EQ(icons_of(popup), "no-big no-small");  // this program has no icon resource
+
+    // A second call is refused; the first keeps its window.
+    native_msLogin("second", json::array({"https://other.example/", "x:"}));
+    pump();
+    ASSERT_EQ(m.engine.settled.size(), 1u);
+    EXPECT_EQ(m.engine.settled[0].id, "second");
+    EXPECT_EQ(m.engine.settled[0].status, 1);
+    EXPECT_EQ(m.engine.settled[0].result, "\"Окно входа уже открыто\"");
+    ASSERT_NE(login_popup, nullptr);
+    EXPECT_EQ(login_popup->call_id, "first");
+    EXPECT_TRUE(IsWindowVisible(popup));
+
+    // What WebView2's navigation-starting event would ask, hop by hop.
+    LoginWatch watch{login_popup->serial, login_popup->redirect_prefix};
+    EXPECT_FALSE(on_login_navigation(watch, u"https://signin.example/next"));
+    EXPECT_FALSE(on_login_navigation(watch, u"https://R.example/cb?code=1"));
+    EXPECT_TRUE(on_login_navigation(watch, u"https://r.example/cb?code=1&state=ж"));
+    bool hidden_before_destroyed = false;
+    m.engine.dispatch([&] { hidden_before_destroyed = IsWindow(popup) && !IsWindowVisible(popup); });
+    pump();
+
+    EXPECT_TRUE(hidden_before_destroyed);
+    EXPECT_FALSE(IsWindow(popup));
+    EXPECT_EQ(login_popup, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(m.hwnd));
+    ASSERT_EQ(m.engine.settled.size(), 2u);
+    EXPECT_EQ(m.engine.settled[1].id, "first");
+    EXPECT_EQ(m.engine.settled[1].status, 0);
+    EXPECT_EQ(m.engine.settled[1].result, "\"https://r.example/cb?code=1&state=ж\"");
+}
+
+TEST(LoginWindowWin, CloseRequestsFulfilWithNullAndKeepTheWindowForLater) {
+    MainWindow m;
+    // The close button and Alt+F4 arrive as WM_CLOSE; the system menu's
+    // Close as SC_CLOSE, which becomes WM_CLOSE.
+    const std::vector<std::pair<UINT, WPARAM>> closes = {{WM_CLOSE, 0}, {WM_SYSCOMMAND, SC_CLOSE}};
+    for (size_t i = 0; i < closes.size(); ++i) {
+        std::string id = "call" + std::to_string(i);
+        open_login_popup(id, "https://signin.example/", "https://r.example/cb");
+        ASSERT_NE(login_popup, nullptr);
+        HWND popup = static_cast<HWND>(login_popup->window);
+        EXPECT_FALSE(IsWindowEnabled(m.hwnd));
+
+        SendMessageW(popup, closes[i].first, closes[i].second, 0);
+        EXPECT_EQ(login_popup, nullptr);
+        EXPECT_TRUE(IsWindow(popup));  // not destroyed inside its own message
+        EXPECT_FALSE(IsWindowVisible(popup));
+        EXPECT_TRUE(IsWindowEnabled(m.hwnd));
+        SendMessageW(popup, WM_CLOSE, 0, 0);  // a second request settles nothing
+        pump();
+        EXPECT_FALSE(IsWindow(popup));
+
+        ASSERT_EQ(m.engine.settled.size(), i + 1);
+        EXPECT_EQ(m.engine.settled[i].id, id);
+        EXPECT_EQ(m.engine.settled[i].status, 0);
+        EXPECT_EQ(m.engine.settled[i].result, "null");
+    }
+    EXPECT_TRUE(IsWindow(m.hwnd));
+}
+
+TEST(LoginWindowWin, NoWebView2RejectsAndNeverDisablesTheMainWindow) {
+    MainWindow m;
+    login_engine_factory = [](const webview::options& o) { return webview::create(o); };
+    native_msLogin("id", json::array({"https://signin.example/", "x:"}));
+    pump();
+    ASSERT_EQ(m.engine.settled.size(), 1u);
+    EXPECT_EQ(m.engine.settled[0].status, 1);
+    EXPECT_EQ(m.engine.settled[0].result,
+              json_to_text(json(std::string("Не удалось открыть окно входа: ") + webview::no_web_content_error)));
+    EXPECT_EQ(login_popup, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(m.hwnd));
+    EXPECT_TRUE(IsWindow(m.hwnd));
+}
+
+// ---- icon resource 1 -------------------------------------------------------
+
+namespace {
+
+#pragma pack(push, 2)
+struct IconGroupHeader {
+    WORD reserved, type, count;
+};
+struct IconGroupEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bit_count;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+bool add_icon_resource(const std::wstring& exe) {
+    constexpr int side = 32;
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof(bih);
+    bih.biWidth = side;
+    bih.biHeight = side * 2;  // colour rows, then the mask rows
+    bih.biPlanes = 1;
+    bih.biBitCount = 32;
+    bih.biCompression = BI_RGB;
+    std::vector<unsigned char> image(sizeof(bih) + side * side * 4 + side * 4, 0x80);
+    std::memcpy(image.data(), &bih, sizeof(bih));
+
+    IconGroupHeader header{0, 1, 1};
+    IconGroupEntry entry{side, side, 0, 0, 1, 32, static_cast<DWORD>(image.size()), 1};
+    std::vector<unsigned char> group(sizeof(header) + sizeof(entry));
+    std::memcpy(group.data(), &header, sizeof(header));
+    std::memcpy(group.data() + sizeof(header), &entry, sizeof(entry));
+
+    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
+    if (!update) return false;
+    WORD lang = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+    bool ok = UpdateResourceW(update, RT_ICON, MAKEINTRESOURCEW(1), lang, image.data(),
+                              static_cast<DWORD>(image.size())) &&
+              UpdateResourceW(update, RT_GROUP_ICON, MAKEINTRESOURCEW(1), lang, group.data(),
+                              static_cast<DWORD>(group.size()));
+    return EndUpdateResourceW(update, ok ? FALSE : TRUE) && ok;
+}
+
+DWORD run_and_wait(const std::wstring& exe) {
+    std::wstring line = L"\"" + exe + L"\" --gtest_also_run_disabled_tests --gtest_filter=LoginWindowWin.DISABLED_IconChild";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return static_cast<DWORD>(-1);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
+}  // namespace
+
+// Run by IconResourceOneIsTheBigAndTheSmallIcon in a copy of this program
+// that carries icon resource 1: writes down which icons the window got.
+TEST(LoginWindowWin, DISABLED_IconChild) {
+    wchar_t report[1040];
+    DWORD n = GetEnvironmentVariableW(icon_child_var, report, 1040);
+    ASSERT_TRUE(n > 0 && n < 1040);
+    MainWindow m;
+    open_login_popup("icon", "", "x:");
+    ASSERT_NE(login_popup, nullptr);
+    std::ofstream(std::filesystem::path(report), std::ios::binary) << icons_of(static_cast<HWND>(login_popup->window));
+}
+
+TEST(LoginWindowWin, IconResourceOneIsTheBigAndTheSmallIcon) {
+    wchar_t self[1040];
+    DWORD n = GetModuleFileNameW(nullptr, self, 1040);
+    ASSERT_GT(n, 0u);
+    TempDir dir;
+    std::filesystem::path exe = dir.path() / L"вход child.exe";
+    ASSERT_TRUE(CopyFileW(self, exe.c_str(), FALSE));
+    ASSERT_TRUE(add_icon_resource(exe.wstring())) << GetLastError();
+
+    std::filesystem::path report = dir.path() / L"icons.txt";
+    SetEnvironmentVariableW(icon_child_var, report.c_str());
+    DWORD code = run_and_wait(exe.wstring());
+    SetEnvironmentVariableW(icon_child_var, nullptr);
+    ASSERT_EQ(code, 0u);
+
+    std::ifstream in(report, std::ios::binary);
+    std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(seen, "big small same");
+}
