@@ -1,0 +1,57 @@
+// Linux specifics of child processes: signal codes, 8-bit exit codes,
+// and the locale's character set.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <csignal>
+
+#include "app/helpers.h"
+#include "process/process.h"
+#include "process/process_posix.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string child_exe() { return path_to_utf8(exe_dir() / "test_child"); }
+
+int code_of(std::vector<std::string> steps) {
+    steps.insert(steps.begin(), child_exe());
+    std::string out;
+    return run_capture(steps, out, 30000);
+}
+
+TEST(PosixExitCodes, SignalsGiveMinus128MinusTheSignalAndCodesAreEightBits) {
+    EXPECT_EQ(code_of({"kill:15"}), -143);
+    EXPECT_EQ(code_of({"kill:9"}), exit_code_for_signal(SIGKILL));
+    EXPECT_EQ(code_of({"exit:255"}), 255);
+    EXPECT_EQ(code_of({"exit:2147483648"}), 0);  // the system keeps 8 bits
+    EXPECT_EQ(code_of({"exit:4294967295"}), 255);
+}
+
+TEST(PosixPipes, StdinIsEmpty) {
+    // A read ends at once instead of waiting on our terminal.
+    std::string out;
+    EXPECT_EQ(run_capture({child_exe(), "stdin"}, out, 30000), 0);
+    EXPECT_EQ(out, "stdin:0\n");
+}
+
+TEST(PosixCharset, FallbackDecodesFromTheGivenCharacterSet) {
+    EXPECT_EQ(charset_to_utf8("\xcf\xf0\xe8\xe2\xe5\xf2\n", "CP1251"), "Привет\n");
+    EXPECT_EQ(charset_to_utf8("\xf0\xd2\xc9\xd7\xc5\xd4", "KOI8-R"), "Привет");
+    EXPECT_EQ(charset_to_utf8("a\xff" "b", "ASCII"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(charset_to_utf8("a\xff" "b", "no-such-charset"), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(PosixCharset, BytesToUtf8FollowsTheLocale) {
+    std::string saved = std::setlocale(LC_CTYPE, nullptr);
+    // The "C" locale is ASCII: bytes above 127 cannot be decoded.
+    ASSERT_TRUE(std::setlocale(LC_CTYPE, "C"));
+    EXPECT_EQ(bytes_to_utf8("caf\xe9\n"), "caf\xEF\xBF\xBD\n");
+    // A UTF-8 locale keeps the valid sequences and replaces the rest.
+    if (std::setlocale(LC_CTYPE, "C.UTF-8")) {
+        EXPECT_EQ(bytes_to_utf8("é\xe9"), "é\xEF\xBF\xBD");
+    }
+    std::setlocale(LC_CTYPE, saved.c_str());
+}
+
+}  // namespace
