@@ -1,0 +1,123 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "services/file_access.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool remove_children(const std::wstring& dir);
+
+// attrs are the entry's own (a link or junction is removed as itself).
+bool remove_entry(const std::wstring& p, DWORD attrs) {
+    if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT) && !remove_children(p)) return false;
+        return RemoveDirectoryW(p.c_str()) != 0;
+    }
+    return DeleteFileW(p.c_str()) != 0;
+}
+
+bool remove_children(const std::wstring& dir) {
+    std::wstring base = dir;
+    if (!base.empty() && base.back() != L'\\' && base.back() != L'/') base += L'\\';
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileExW((base + L"*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    // Names first: the folder is not changed while it is being read.
+    std::vector<std::pair<std::wstring, DWORD>> entries;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..") entries.emplace_back(std::move(name), fd.dwFileAttributes);
+    } while (FindNextFileW(h, &fd));
+    bool read_ok = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(h);
+    if (!read_ok) return false;
+    for (const auto& [name, attrs] : entries)
+        if (!remove_entry(base + name, attrs)) return false;
+    return true;
+}
+
+// Volume and index of an open file: tells two names of one file apart.
+bool same_file(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!GetFileInformationByHandle(a, &ia) || !GetFileInformationByHandle(b, &ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+}  // namespace
+
+bool delete_tree(const fs::path& p) {
+    DWORD attrs = GetFileAttributesW(p.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+        DWORD err = GetLastError();
+        return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+    }
+    return remove_entry(p.native(), attrs);
+}
+
+bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    // Opening without backup semantics refuses folders; links are followed.
+    HANDLE in = CreateFileW(src.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(in, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(in);
+        return false;
+    }
+
+    bool existed = false;
+    HANDLE probe = CreateFileW(dst.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION t;
+        bool refuse = !GetFileInformationByHandle(probe, &t) || (t.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                      same_file(in, probe);
+        CloseHandle(probe);
+        if (refuse) {
+            CloseHandle(in);
+            return false;
+        }
+        existed = true;
+    }
+
+    HANDLE out = CreateFileW(dst.c_str(), GENERIC_WRITE, 0, nullptr, existed ? TRUNCATE_EXISTING : CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        CloseHandle(in);
+        return false;
+    }
+    std::vector<char> buf(1 << 20);
+    bool ok = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in, buf.data(), static_cast<DWORD>(buf.size()), &got, nullptr)) {
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        DWORD put = 0;
+        if (!WriteFile(out, buf.data(), got, &put, nullptr) || put != got) {
+            ok = false;
+            break;
+        }
+    }
+    ok = CloseHandle(out) && ok;
+    CloseHandle(in);
+    if (ok && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        DWORD a = GetFileAttributesW(dst.c_str());
+        if (a != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(dst.c_str(), a | FILE_ATTRIBUTE_READONLY);
+    }
+    // A copy cut short must not pass for the file.
+    if (!ok && !existed) DeleteFileW(dst.c_str());
+    return ok;
+}
+
+bool move_replacing(const fs::path& src, const fs::path& dst) {
+    return MoveFileExW(src.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void remove_file_quietly(const fs::path& p) { DeleteFileW(p.c_str()); }

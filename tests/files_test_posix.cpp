@@ -1,0 +1,149 @@
+// File functions where Linux has its own facts: links, permissions, pipes,
+// and a write that really fails half way.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/helpers.h"
+#include "services/file_access.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void put(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string get(const fs::path& p) {
+    bool ok = false;
+    std::string s = load_file_contents(p, ok);
+    return ok ? s : "<missing>";
+}
+
+json args(std::initializer_list<json> items) { return json(items); }
+
+TEST(FilesPosix, DeletingATreeRemovesLinksButNotWhatTheyPointAt) {
+    TempDir tmp;
+    auto outside = tmp.path() / "outside";
+    put(outside / "keep.txt", "precious");
+    auto tree = tmp.path() / "tree";
+    fs::create_directories(tree / "sub");
+    fs::create_directory_symlink(outside, tree / "dirlink");
+    fs::create_symlink(outside / "keep.txt", tree / "sub" / "filelink");
+    fs::create_symlink(tmp.path() / "nowhere", tree / "broken");
+    put(tree / "sub" / "f.txt", "f");
+
+    EXPECT_EQ(native_deletePath(args({tree.string()})), true);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
+    EXPECT_EQ(get(outside / "keep.txt"), "precious");
+
+    // A link given itself, with or without a trailing slash, goes as a link.
+    fs::create_directory_symlink(outside, tmp.path() / "top");
+    EXPECT_EQ(native_deletePath(args({(tmp.path() / "top").string() + "/"})), true);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tmp.path() / "top")));
+    EXPECT_EQ(get(outside / "keep.txt"), "precious");
+    fs::create_symlink(tmp.path() / "nowhere", tmp.path() / "dangling");
+    EXPECT_EQ(native_deletePath(args({(tmp.path() / "dangling").string()})), true);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tmp.path() / "dangling")));
+}
+
+TEST(FilesPosix, DeletionStopsAtTheFirstEntryThatCannotGo) {
+    if (geteuid() == 0) GTEST_SKIP() << "root may remove anything";
+    TempDir tmp;
+    put(tmp.path() / "t" / "locked" / "f", "x");
+    fs::permissions(tmp.path() / "t" / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(native_deletePath(args({(tmp.path() / "t").string()})), false);
+    EXPECT_TRUE(fs::exists(tmp.path() / "t" / "locked" / "f"));
+    fs::permissions(tmp.path() / "t" / "locked", fs::perms::owner_all);
+}
+
+TEST(FilesPosix, LinksAreFollowedForSizeExistenceAndCopy) {
+    TempDir tmp;
+    put(tmp.path() / "real.txt", "1234");
+    fs::create_symlink(tmp.path() / "real.txt", tmp.path() / "link.txt");
+    fs::create_symlink(tmp.path() / "nowhere", tmp.path() / "broken");
+    EXPECT_EQ(native_fileSize(args({(tmp.path() / "link.txt").string()})), 4);
+    EXPECT_EQ(native_fileSize(args({(tmp.path() / "broken").string()})), -1);
+    EXPECT_EQ(native_exists(args({(tmp.path() / "broken").string()})), false);
+    EXPECT_EQ(native_copyFile(args({(tmp.path() / "link.txt").string(), (tmp.path() / "out").string()})), true);
+    EXPECT_FALSE(fs::is_symlink(tmp.path() / "out" / "link.txt"));
+    EXPECT_EQ(get(tmp.path() / "out" / "link.txt"), "1234");
+}
+
+TEST(FilesPosix, CopyTakesOverReadOnlyAndWriteKeepsPermissions) {
+    TempDir tmp;
+    put(tmp.path() / "ro.txt", "r");
+    fs::permissions(tmp.path() / "ro.txt", fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(native_copyFile(args({(tmp.path() / "ro.txt").string(), (tmp.path() / "o").string()})), true);
+    EXPECT_EQ(fs::status(tmp.path() / "o" / "ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+
+    put(tmp.path() / "script.sh", "old");
+    fs::permissions(tmp.path() / "script.sh", fs::perms::owner_all);
+    EXPECT_EQ(native_writeText(args({(tmp.path() / "script.sh").string(), "new"})), true);
+    EXPECT_EQ(fs::status(tmp.path() / "script.sh").permissions(), fs::perms::owner_all);
+}
+
+TEST(FilesPosix, WriteTextThroughALinkReplacesTheFileItNames) {
+    TempDir tmp;
+    put(tmp.path() / "data" / "real.txt", "old");
+    fs::create_symlink(tmp.path() / "data" / "real.txt", tmp.path() / "alias.txt");
+    EXPECT_EQ(native_writeText(args({(tmp.path() / "alias.txt").string(), "new"})), true);
+    EXPECT_TRUE(fs::is_symlink(tmp.path() / "alias.txt"));
+    EXPECT_EQ(get(tmp.path() / "data" / "real.txt"), "new");
+}
+
+TEST(FilesPosix, ReadingAPipeAnswersNullInsteadOfBlocking) {
+    TempDir tmp;
+    auto fifo = tmp.path() / "pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(native_readText(args({fifo.string()})), nullptr);
+    EXPECT_EQ(native_readBase64(args({fifo.string()})), nullptr);
+    EXPECT_EQ(native_fileSize(args({fifo.string()})), -1);
+}
+
+// Runs f in a child whose files may not grow past limit bytes (writes
+// beyond it fail with EFBIG instead of a signal); the child's exit code.
+template <class F>
+int with_file_size_limit(rlim_t limit, F f) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit rl{limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(99);
+        _exit(f());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST(FilesPosix, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
+    TempDir tmp;
+    const std::string old_text(1000, 'o');
+    const std::string new_text(64 * 1024, 'n');
+    put(tmp.path() / "ours.txt", old_text);
+    put(tmp.path() / "naive.txt", old_text);
+    int code = with_file_size_limit(4096, [&] {
+        bool naive = save_file_contents(tmp.path() / "naive.txt", new_text);
+        json ours = native_writeText(args({(tmp.path() / "ours.txt").string(), new_text}));
+        return (naive ? 1 : 0) + (ours == true ? 2 : 0);
+    });
+    ASSERT_EQ(code, 0) << "both writes must fail under the limit";
+    // The control shows the failure is real: an in-place write loses the file.
+    EXPECT_NE(get(tmp.path() / "naive.txt"), old_text);
+    EXPECT_EQ(get(tmp.path() / "ours.txt"), old_text);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 2)
+        << "no temporary file left behind";
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// The settings functions as the page calls them, with the data folder in a
+// temporary HOME, and a save that really fails half way.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/bridge.h"
+#include "app/helpers.h"
+#include "app/state.h"
+#include "services/settings.h"
+#include "support/headless_engine.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string get(const fs::path& p) {
+    bool ok = false;
+    std::string s = load_file_contents(p, ok);
+    return ok ? s : "<missing>";
+}
+
+class SettingsPage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("HOME", home.path().c_str(), 1);
+        main_webview.set(&engine);
+        bind_sync("native_loadSettings", native_loadSettings);
+        bind_sync("native_saveSettings", native_saveSettings);
+    }
+    void TearDown() override { main_webview.set(nullptr); }
+
+    std::string call(const std::string& name, const std::string& params) {
+        auto s = engine.wait(engine.call(name, params));
+        return s ? s->result : "<pending>";
+    }
+
+    TempDir home;
+    HeadlessEngine engine;
+    fs::path file() { return home.path() / ".quorvellauncher" / "launcher_settings.json"; }
+};
+
+TEST_F(SettingsPage, RoundTripThroughTheBridge) {
+    EXPECT_EQ(settings_path(), file());
+    EXPECT_EQ(call("native_loadSettings", "[]"), "{}");
+    EXPECT_EQ(call("native_saveSettings", R"([{"lang":"ru","ник":"Игрок"}])"), "true");
+    EXPECT_EQ(get(file()), "{\n  \"lang\": \"ru\",\n  \"ник\": \"Игрок\"\n}");
+    EXPECT_EQ(call("native_loadSettings", R"(["ignored", 1])"), R"({"lang":"ru","ник":"Игрок"})");
+    EXPECT_EQ(call("native_saveSettings", "[]"), "false");
+    EXPECT_EQ(call("native_saveSettings", "not json"), "false");
+    EXPECT_EQ(call("native_loadSettings", "[]"), R"({"lang":"ru","ник":"Игрок"})");
+}
+
+TEST_F(SettingsPage, InvalidUtf8AnswersTheErrorObjectAndKeepsTheFile) {
+    EXPECT_EQ(call("native_saveSettings", R"([{"a":1}])"), "true");
+    bind_sync("save_raw", [](const json&) { return native_saveSettings(json::array({std::string("\xc3")})); });
+    std::string reply = call("save_raw", "[]");
+    EXPECT_EQ(reply.rfind("{\"__error\":\"", 0), 0u) << reply;
+    EXPECT_EQ(get(file()), "{\n  \"a\": 1\n}");
+}
+
+TEST_F(SettingsPage, ASaveThatFailsHalfWayKeepsTheOldSettings) {
+    EXPECT_EQ(call("native_saveSettings", R"([{"keep":"me"}])"), "true");
+    const std::string before = get(file());
+    json big = json::object();
+    for (int i = 0; i < 2000; ++i) big["key" + std::to_string(i)] = std::string(40, 'v');
+
+    // A child whose files may not grow past 4 KiB: the write fails for real
+    // (EFBIG) after the first blocks are on disk.
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit rl{4096, 4096};
+        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(99);
+        _exit(native_saveSettings(json::array({big})) == false ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "the save must report failure";
+    EXPECT_EQ(get(file()), before);
+    EXPECT_EQ(call("native_loadSettings", "[]"), R"({"keep":"me"})");
+    EXPECT_EQ(std::distance(fs::directory_iterator(file().parent_path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
