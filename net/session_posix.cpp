@@ -23,7 +23,6 @@ HttpSession open_http_session() {
         curl_share_setopt(s->share, CURLSHOPT_UNLOCKFUNC, share_unlock);
         curl_share_setopt(s->share, CURLSHOPT_USERDATA, s);
         curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
         curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     }
     return s;
@@ -32,6 +31,34 @@ HttpSession open_http_session() {
 void close_http_session(HttpSession session) {
     auto* s = curl_session(session);
     if (!s) return;
+    for (CURL* h : s->idle) curl_easy_cleanup(h);
     if (s->share) curl_share_cleanup(s->share);
     delete s;
+}
+
+CURL* take_easy_handle(CurlSession* s) {
+    {
+        std::lock_guard lock(s->pool_mutex);
+        if (!s->idle.empty()) {
+            CURL* h = s->idle.back();
+            s->idle.pop_back();
+            return h;
+        }
+    }
+    return curl_easy_init();
+}
+
+void give_back_easy_handle(CurlSession* s, CURL* h) {
+    // More idle handles than this are never needed at once (16 workers per
+    // batch plus a few page calls); extra ones close their connections.
+    constexpr std::size_t keep = 64;
+    curl_easy_reset(h);
+    {
+        std::lock_guard lock(s->pool_mutex);
+        if (s->idle.size() < keep) {
+            s->idle.push_back(h);
+            return;
+        }
+    }
+    curl_easy_cleanup(h);
 }
