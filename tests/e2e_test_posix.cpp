@@ -32,7 +32,8 @@ struct LauncherRun {
 
 // Runs the launcher in dir with the given display ("" for none) and waits
 // for it, killing it after the limit.
-LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, const fs::path& home) {
+LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, const fs::path& home,
+                            const fs::path& exe_folder = {}) {
     std::vector<std::string> env = {
         "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "DBUS_SESSION_BUS_ADDRESS=disabled:", "NO_AT_BRIDGE=1",
         "GSETTINGS_BACKEND=memory", "HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
@@ -45,7 +46,7 @@ LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, con
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    std::string exe = (dir / "QuorvelLauncher").string();
+    std::string exe = ((exe_folder.empty() ? dir : exe_folder) / "QuorvelLauncher").string();
     std::string err_path = (dir / "stderr.txt").string();
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -147,6 +148,31 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
 
     // Every native function the page can see is one of the 34.
     EXPECT_GE(r["bound"].size(), 4u);
+}
+
+TEST(EndToEnd, RestartStartsTheSameProgramInItsOwnFolder) {
+    XvfbDisplay display;
+    TempDir dir;
+    fs::path folder = dir.path() / "Лаунчер с пробелами";
+    fs::create_directories(folder);
+    fs::copy_file(build_dir() / "QuorvelLauncher", folder / "QuorvelLauncher");
+    fs::copy(fs::path(QUORVEL_SOURCE_DIR) / "tests" / "e2e_ui", folder / "ui", fs::copy_options::recursive);
+    std::ofstream(folder / "ui" / "mode.txt") << "restart";
+
+    // Started from another folder: the new copy must run in its own.
+    LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home", folder);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    bool ok = false;
+    // The reply to the restart may never reach the page: the window goes
+    // right after it. The second copy is the proof.
+    // The second copy is not our child: wait for its report.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(folder / "second.json") && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(load_file_contents(folder / "second.json", ok), R"({"second":true})");
+    EXPECT_EQ(load_file_contents(folder / "cwd-probe.txt", ok), "second copy");
+    // Let the second copy finish closing before the folder goes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
 }
 
 }  // namespace

@@ -67,7 +67,26 @@ async function main() {
   report.done = true;
 }
 
-main().catch((e) => report.errors.push('main: ' + String(e))).finally(async () => {
-  await window.native_writeText('report.json', JSON.stringify(report, null, 1));
-  window.native_window('close');
+// Restart: the first copy leaves a mark beside the executable and restarts;
+// the second finds the mark, reports where it runs and closes.
+async function restartFlow() {
+  const info = await native_systemInfo();
+  const mark = info.exeDir + '/restarted.txt';
+  if ((await native_readText(mark)) === null) {
+    await native_writeText(mark, '1');
+    const started = await native_restart();
+    await native_writeText('first.json', JSON.stringify({ started }));
+    return;  // the window goes away by itself
+  }
+  await native_writeText('cwd-probe.txt', 'second copy');
+  await native_writeText(info.exeDir + '/second.json', JSON.stringify({ second: true }));
+  native_window('close');
+}
+
+fetch('mode.txt').then((r) => (r.ok ? r.text() : '')).then((mode) => {
+  if (mode.trim() === 'restart') return restartFlow();
+  return main().catch((e) => report.errors.push('main: ' + String(e))).finally(async () => {
+    await window.native_writeText('report.json', JSON.stringify(report, null, 1));
+    window.native_window('close');
+  });
 });
