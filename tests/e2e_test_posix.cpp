@@ -121,6 +121,7 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
     EXPECT_EQ(r["style"], "123px");
     EXPECT_EQ(r["imageWidth"], 7);
     EXPECT_EQ(r["range"], json::parse(R"({"status":206,"length":10})"));
+    EXPECT_EQ(r["video"], json::parse(R"({"what":"seeked","duration":2.0})"));
 
     // A foreign frame sees no functions, no glue, no handler names, and its
     // hand-made call did nothing.

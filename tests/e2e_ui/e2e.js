@@ -28,6 +28,19 @@ async function main() {
     report.range = { status: r.status, length: (await r.arrayBuffer()).byteLength };
   } catch (e) { report.range = { error: String(e) }; }
 
+  // A media element reads its file through range requests.
+  const clip = document.getElementById('clip');
+  report.video = await new Promise((resolve) => {
+    const done = (what) => resolve({ what, duration: Math.round(clip.duration * 10) / 10 });
+    clip.addEventListener('error', () => done('error'), { once: true });
+    const ready = () => {
+      clip.addEventListener('seeked', () => done('seeked'), { once: true });
+      clip.currentTime = 1.5;
+    };
+    if (clip.readyState >= 1) ready(); else clip.addEventListener('loadedmetadata', ready, { once: true });
+    setTimeout(() => done('timeout'), 10000);
+  });
+
   // A frame from another origin must not reach the native side.
   const frameReport = new Promise((resolve) => {
     window.addEventListener('message', (e) => resolve(e.data), { once: true });
