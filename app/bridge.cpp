@@ -1,6 +1,8 @@
 #include "app/bridge.h"
 
 #include <exception>
+#include <list>
+#include <mutex>
 #include <utility>
 
 #include "app/state.h"
@@ -39,8 +41,15 @@ void bind_sync(const std::string& name, SyncHandler handler) {
 }
 
 void bind_async(const std::string& name, AsyncHandler handler) {
-    // Lives as long as the process: bindings are never removed.
-    auto* held = new AsyncHandler(std::move(handler));
+    // Handlers live as long as the process (bindings are never removed); a
+    // list keeps their addresses fixed and leaves nothing unreachable.
+    static std::mutex held_lock;
+    static std::list<AsyncHandler> held_handlers;
+    AsyncHandler* held;
+    {
+        std::lock_guard lock(held_lock);
+        held = &held_handlers.emplace_back(std::move(handler));
+    }
     main_webview.with([&](webview::engine& w) { w.bind(name, async_binding_wrapper, held); });
 }
 

@@ -13,13 +13,8 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 
 shot="$PWD/build/screenshot.png"
-tmp=$(mktemp -d)
-exec 3> "$tmp/display"
-Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-exec 3>&-
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$tmp/display")"
+. scripts/xvfb.sh
+start_xvfb
 export DBUS_SESSION_BUS_ADDRESS=disabled: NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
 "$exe" &
 app=$!
@@ -35,6 +30,5 @@ else
 fi
 kill "$app" 2>/dev/null || true
 wait "$app" 2>/dev/null || true
-kill "$xvfb" 2>/dev/null || true
-rm -rf "$tmp"
+stop_xvfb
 exit $status

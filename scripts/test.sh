@@ -20,17 +20,11 @@ echo "== Linux tests"
 ctest --preset linux -j "$jobs" || status=1
 
 echo "== Windows tests (Wine)"
-tmp=$(mktemp -d)
-exec 3> "$tmp/display"
-Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-exec 3>&-
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$tmp/display")"
+. scripts/xvfb.sh
+start_xvfb
 ctest --preset windows -j "$jobs" || status=1
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
-kill $xvfb 2>/dev/null || true
-rm -rf "$tmp"
+stop_xvfb
 
 if [ $status -ne 0 ]; then echo "Some tests failed." >&2; fi
 exit $status
