@@ -12,6 +12,7 @@
 #include "app/state.h"
 #include "net/download.h"
 #include "net/session.h"
+#include "support/file_helpers.h"
 #include "support/headless_engine.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
@@ -19,16 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string read_all(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const std::string& data) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << data;
-}
 
 // Holds answers of a server until released.
 class Gate {
@@ -181,12 +172,12 @@ TEST_F(Download, FilesAreFetchedIntoPlaceAndCompleteOnesSkipped) {
         return resp;
     });
     fs::path d = dir.path();
-    write_file(d / "same_size", "0123456789");
-    write_file(d / "other_size", "0123");
-    write_file(d / "no_size", "anything");
-    write_file(d / "zero", "");
-    write_file(d / "float_size", "0123456789");
-    write_file(d / "string_size", "stale");
+    put(d / "same_size", "0123456789");
+    put(d / "other_size", "0123");
+    put(d / "no_size", "anything");
+    put(d / "zero", "");
+    put(d / "float_size", "0123456789");
+    put(d / "string_size", "stale");
     fs::create_directories(d / "folder_no_size");
     json items = json::array({
         {{"url", server.url("/same")}, {"path", path_to_utf8(d / "same_size")}, {"size", 10}},
@@ -262,7 +253,7 @@ TEST_F(Download, FailedItemsGetThreeAttemptsAndLeaveNothingBehind) {
         return TestResponse::text(404, "no such file");
     });
     fs::path kept = dir.path() / "kept.bin";
-    write_file(kept, "old content");
+    put(kept, "old content");
     fs::create_directories(dir.path() / "folder_with_size");
     Run run = download(json::array({
         {{"url", server.url("/missing")}, {"path", path_to_utf8(kept)}, {"size", 999}},
@@ -381,7 +372,7 @@ TEST_F(Download, OneAttemptAlone) {
     EXPECT_EQ(read_all(dest), "body");
     // A ".part" path that cannot be created.
     fs::path blocked = dir.path() / "file_not_folder";
-    write_file(blocked, "x");
+    put(blocked, "x");
     EXPECT_FALSE(download_file(server.url("/one"), blocked / "inner.txt", {}, &bytes, err));
     EXPECT_EQ(err, "Не удалось создать файл " + path_to_utf8(blocked / "inner.txt"));
     EXPECT_EQ(bytes.load(), 4);

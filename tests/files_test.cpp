@@ -10,34 +10,14 @@
 #include "app/state.h"
 #include "services/file_access.h"
 #include "support/headless_engine.h"
+#include "support/file_helpers.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void put(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string get(const fs::path& p) {
-    bool ok = false;
-    std::string s = load_file_contents(p, ok);
-    return ok ? s : "<missing>";
-}
-
 std::string u8(const fs::path& p) { return path_to_utf8(p); }
-
-json args(std::initializer_list<json> items) { return json(items); }
-
-// Everything in a folder (names), to see that no temporary file is left.
-std::vector<std::string> names_in(const fs::path& dir) {
-    std::vector<std::string> out;
-    for (auto& e : fs::directory_iterator(dir)) out.push_back(path_to_utf8(e.path().filename()));
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 class Files : public ::testing::Test {
 protected:

@@ -13,24 +13,12 @@
 
 #include "app/helpers.h"
 #include "services/file_access.h"
+#include "support/file_helpers.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void put(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string get(const fs::path& p) {
-    bool ok = false;
-    std::string s = load_file_contents(p, ok);
-    return ok ? s : "<missing>";
-}
-
-json args(std::initializer_list<json> items) { return json(items); }
 
 TEST(FilesPosix, DeletingATreeRemovesLinksButNotWhatTheyPointAt) {
     TempDir tmp;

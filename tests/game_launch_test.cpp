@@ -10,10 +10,9 @@
 #include "process/game.h"
 #include "support/headless_engine.h"
 #include "support/temp_dir.h"
+#include "support/test_child.h"
 
 namespace {
-
-std::string child_exe() { return path_to_utf8(exe_dir() / "test_child"); }
 
 // What happened on the UI thread, in order: events and window operations.
 std::vector<std::string> ui_log;

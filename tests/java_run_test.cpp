@@ -10,10 +10,9 @@
 #include "process/java.h"
 #include "support/headless_engine.h"
 #include "support/temp_dir.h"
+#include "support/test_child.h"
 
 namespace {
-
-std::string child_exe() { return path_to_utf8(exe_dir() / "test_child"); }
 
 // One engine for the whole program, never freed: asynchronous bindings
 // live as long as the process, and stay reachable through it.

@@ -18,8 +18,8 @@
 #include "app/bridge.h"
 #include "app/state.h"
 #include "login/login.h"
+#include "support/gtk_loop_posix.h"
 #include "support/tiny_http_posix.h"
-#include "support/xvfb_posix.h"
 #include "webview/webview.h"
 
 namespace {
@@ -34,42 +34,6 @@ void bind_for_process(const std::string& name, AsyncHandler handler) {
     bind_async(name, std::move(handler));
     if (__lsan_enable) __lsan_enable();
 }
-
-XvfbDisplay& display() {
-    static XvfbDisplay d;
-    return d;
-}
-
-// Serves pages and 302s by path; every request is also handed to a
-// callback (on the connection thread) while one is set.
-struct Site {
-    std::map<std::string, std::string> pages;
-    std::map<std::string, std::string> redirects;
-    std::mutex m;
-    std::function<void(const std::string&)> on_request;
-    TinyHttpServer server{[this](const TinyRequest& r) {
-        {
-            std::lock_guard lk(m);
-            if (on_request) on_request(r.path);
-        }
-        TinyResponse res;
-        if (auto it = redirects.find(r.path); it != redirects.end()) {
-            res.status = 302;
-            res.location = it->second;
-        } else if (auto p = pages.find(r.path); p != pages.end()) {
-            res.body = p->second;
-        } else {
-            res.status = 404;
-            res.body = "not here";
-        }
-        return res;
-    }};
-    std::string url(const std::string& path) const { return server.origin() + path; }
-    bool requested(const std::string& prefix) const {
-        auto all = server.requested();
-        return std::any_of(all.begin(), all.end(), [&](const std::string& p) { return p.rfind(prefix, 0) == 0; });
-    }
-};
 
 const char* main_page = R"HTML(<!doctype html><meta charset="utf-8"><script>
 function login(tag, url, prefix) {
@@ -94,7 +58,7 @@ void count_sensitivity(GObject* o, GParamSpec*, gpointer data) {
 class LoginWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        display();
+        test_display();
         site.pages["/main"] = main_page;
         site.pages["/signin"] = signin_page;
         site.redirects["/r1"] = "/r2";
@@ -155,26 +119,6 @@ protected:
         main->dispatch([this] { main->terminate(); });
     }
 
-    // Runs the loop with a generous watchdog; true when the test ended it.
-    bool run_guarded(unsigned seconds = 90) {
-        struct Guard {
-            webview::engine* e;
-            bool fired = false;
-        } guard{main.get()};
-        guint id = g_timeout_add_seconds(
-            seconds,
-            [](gpointer d) -> gboolean {
-                auto* g = static_cast<Guard*>(d);
-                g->fired = true;
-                g->e->terminate();
-                return G_SOURCE_REMOVE;
-            },
-            &guard);
-        main->run();
-        if (!guard.fired) g_source_remove(id);
-        return !guard.fired;
-    }
-
     json report_of(const std::string& tag) {
         for (const auto& r : reports)
             if (r.value("tag", "") == tag) return r;
@@ -182,7 +126,7 @@ protected:
     }
 
     const std::string final_path = "/done?code=M.C1-abc_9&state=q%20r%C3%BC";
-    Site site;
+    PageSite site;
     std::unique_ptr<webview::engine> main;
     GdkPixbuf* icon = nullptr;
     std::vector<bool> sensitivity;
@@ -239,7 +183,7 @@ TEST_F(LoginWindow, RedirectChainEndsTheSignInWithTheExactAddressNeverRequested)
         eval_login("second", site.url("/elsewhere"), "x:");
     };
     main->navigate(site.url("/main"));
-    ASSERT_TRUE(run_guarded());
+    ASSERT_TRUE(run_guarded(*main));
 
     EXPECT_TRUE(checked_open);
     ASSERT_EQ(probes.size(), 1u);
@@ -283,7 +227,7 @@ TEST_F(LoginWindow, CloseRequestFulfilsWithNullAndEnablesTheMainWindow) {
         });
     };
     main->navigate(site.url("/main"));
-    ASSERT_TRUE(run_guarded());
+    ASSERT_TRUE(run_guarded(*main));
 
     EXPECT_TRUE(hidden_when_settled);
     EXPECT_TRUE(destroyed);
@@ -305,7 +249,7 @@ TEST_F(LoginWindow, EmptyPrefixFulfilsWithTheSignInAddressItself) {
         }
     };
     main->navigate(site.url("/main"));
-    ASSERT_TRUE(run_guarded());
+    ASSERT_TRUE(run_guarded(*main));
 
     EXPECT_EQ(report_of("empty"), (json{{"tag", "empty"}, {"ok", true}, {"v", site.url("/signin?client=1")}}));
     EXPECT_EQ(report_of("again"), (json{{"tag", "again"}, {"ok", true}, {"v", site.url("/signin?client=2")}}));
@@ -324,7 +268,7 @@ TEST_F(LoginWindow, EngineThatCannotBeMadeNeverDisablesTheMainWindow) {
         else end_soon();
     };
     main->navigate(site.url("/main"));
-    ASSERT_TRUE(run_guarded());
+    ASSERT_TRUE(run_guarded(*main));
 
     EXPECT_EQ(report_of("failed"),
               json::parse(R"({"tag":"failed","ok":false,"v":"Не удалось открыть окно входа: no display for the popup"})"));

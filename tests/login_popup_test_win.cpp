@@ -18,6 +18,9 @@
 #include "app/helpers.h"
 #include "app/state.h"
 #include "login/login.h"
+#include "support/file_helpers.h"
+#include "support/message_pump_win.h"
+#include "support/self_copy_win.h"
 #include "support/temp_dir.h"
 #include "webview/webview_win.h"
 
@@ -59,25 +62,6 @@ private:
 
 std::unique_ptr<webview::engine> window_only(const webview::options& o) { return webview::create_window_only(o); }
 
-// Runs whatever is already waiting for this thread, without blocking.
-void pump() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-std::string icons_of(HWND h) {
-    auto big = SendMessageW(h, WM_GETICON, ICON_BIG, 0);
-    auto small = SendMessageW(h, WM_GETICON, ICON_SMALL, 0);
-    std::string s = big ? "big" : "no-big";
-    s += small ? " small" : " no-small";
-    if (big && small) s += big == small ? " same" : " different";
-    return s;
-}
-
 struct MainWindow {
     RecordingEngine engine;
     HWND hwnd;
@@ -88,7 +72,7 @@ struct MainWindow {
         SetWindowPos(hwnd, nullptr, 100, 80, 1180, 720, SWP_NOZORDER);
     }
     ~MainWindow() {
-        pump();
+        pump_pending();
         delete login_popup;
         login_popup = nullptr;
         main_webview.set(nullptr);
@@ -105,7 +89,7 @@ TEST(LoginWindowWin, OwnedCentredModalWindowThatAMatchTakesDown) {
     MainWindow m;
     native_msLogin("first", json::array({"https://signin.example/authorize", "https://r.example/cb"}));
     EXPECT_EQ(login_popup, nullptr);  // queued, not inline
-    pump();
+    pump_pending();
     ASSERT_NE(login_popup, nullptr);
     HWND popup = static_cast<HWND>(login_popup->window);
     ASSERT_TRUE(IsWindow(popup));
@@ -131,7 +115,7 @@ TEST(LoginWindowWin, OwnedCentredModalWindowThatAMatchTakesDown) {
 
     // A second call is refused; the first keeps its window.
     native_msLogin("second", json::array({"https://other.example/", "x:"}));
-    pump();
+    pump_pending();
     ASSERT_EQ(m.engine.settled.size(), 1u);
     EXPECT_EQ(m.engine.settled[0].id, "second");
     EXPECT_EQ(m.engine.settled[0].status, 1);
@@ -147,7 +131,7 @@ TEST(LoginWindowWin, OwnedCentredModalWindowThatAMatchTakesDown) {
     EXPECT_TRUE(on_login_navigation(watch, u"https://r.example/cb?code=1&state=ж"));
     bool hidden_before_destroyed = false;
     m.engine.dispatch([&] { hidden_before_destroyed = IsWindow(popup) && !IsWindowVisible(popup); });
-    pump();
+    pump_pending();
 
     EXPECT_TRUE(hidden_before_destroyed);
     EXPECT_FALSE(IsWindow(popup));
@@ -177,7 +161,7 @@ TEST(LoginWindowWin, CloseRequestsFulfilWithNullAndKeepTheWindowForLater) {
         EXPECT_FALSE(IsWindowVisible(popup));
         EXPECT_TRUE(IsWindowEnabled(m.hwnd));
         SendMessageW(popup, WM_CLOSE, 0, 0);  // a second request settles nothing
-        pump();
+        pump_pending();
         EXPECT_FALSE(IsWindow(popup));
 
         ASSERT_EQ(m.engine.settled.size(), i + 1);
@@ -192,7 +176,7 @@ TEST(LoginWindowWin, NoWebView2RejectsAndNeverDisablesTheMainWindow) {
     MainWindow m;
     login_engine_factory = [](const webview::options& o) { return webview::create(o); };
     native_msLogin("id", json::array({"https://signin.example/", "x:"}));
-    pump();
+    pump_pending();
     ASSERT_EQ(m.engine.settled.size(), 1u);
     EXPECT_EQ(m.engine.settled[0].status, 1);
     EXPECT_EQ(m.engine.settled[0].result,
@@ -201,67 +185,6 @@ TEST(LoginWindowWin, NoWebView2RejectsAndNeverDisablesTheMainWindow) {
     EXPECT_TRUE(IsWindowEnabled(m.hwnd));
     EXPECT_TRUE(IsWindow(m.hwnd));
 }
-
-// ---- icon resource 1 -------------------------------------------------------
-
-namespace {
-
-#pragma pack(push, 2)
-struct IconGroupHeader {
-    WORD reserved, type, count;
-};
-struct IconGroupEntry {
-    BYTE width, height, colours, reserved;
-    WORD planes, bit_count;
-    DWORD bytes;
-    WORD id;
-};
-#pragma pack(pop)
-
-bool add_icon_resource(const std::wstring& exe) {
-    constexpr int side = 32;
-    BITMAPINFOHEADER bih{};
-    bih.biSize = sizeof(bih);
-    bih.biWidth = side;
-    bih.biHeight = side * 2;  // colour rows, then the mask rows
-    bih.biPlanes = 1;
-    bih.biBitCount = 32;
-    bih.biCompression = BI_RGB;
-    std::vector<unsigned char> image(sizeof(bih) + side * side * 4 + side * 4, 0x80);
-    std::memcpy(image.data(), &bih, sizeof(bih));
-
-    IconGroupHeader header{0, 1, 1};
-    IconGroupEntry entry{side, side, 0, 0, 1, 32, static_cast<DWORD>(image.size()), 1};
-    std::vector<unsigned char> group(sizeof(header) + sizeof(entry));
-    std::memcpy(group.data(), &header, sizeof(header));
-    std::memcpy(group.data() + sizeof(header), &entry, sizeof(entry));
-
-    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
-    if (!update) return false;
-    WORD lang = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
-    bool ok = UpdateResourceW(update, RT_ICON, MAKEINTRESOURCEW(1), lang, image.data(),
-                              static_cast<DWORD>(image.size())) &&
-              UpdateResourceW(update, RT_GROUP_ICON, MAKEINTRESOURCEW(1), lang, group.data(),
-                              static_cast<DWORD>(group.size()));
-    return EndUpdateResourceW(update, ok ? FALSE : TRUE) && ok;
-}
-
-DWORD run_and_wait(const std::wstring& exe) {
-    std::wstring line = L"\"" + exe + L"\" --gtest_also_run_disabled_tests --gtest_filter=LoginWindowWin.DISABLED_IconChild";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return static_cast<DWORD>(-1);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return code;
-}
-
-}  // namespace
 
 // Run by IconResourceOneIsTheBigAndTheSmallIcon in a copy of this program
 // that carries icon resource 1: writes down which icons the window got.
@@ -276,21 +199,19 @@ TEST(LoginWindowWin, DISABLED_IconChild) {
 }
 
 TEST(LoginWindowWin, IconResourceOneIsTheBigAndTheSmallIcon) {
-    wchar_t self[1040];
-    DWORD n = GetModuleFileNameW(nullptr, self, 1040);
-    ASSERT_GT(n, 0u);
+    std::wstring self = own_exe_path();
+    ASSERT_FALSE(self.empty());
     TempDir dir;
     std::filesystem::path exe = dir.path() / L"вход child.exe";
-    ASSERT_TRUE(CopyFileW(self, exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(self.c_str(), exe.c_str(), FALSE));
     ASSERT_TRUE(add_icon_resource(exe.wstring())) << GetLastError();
 
     std::filesystem::path report = dir.path() / L"icons.txt";
     SetEnvironmentVariableW(icon_child_var, report.c_str());
-    DWORD code = run_and_wait(exe.wstring());
+    DWORD code = run_and_wait(exe.wstring(),
+                              L"--gtest_also_run_disabled_tests --gtest_filter=LoginWindowWin.DISABLED_IconChild");
     SetEnvironmentVariableW(icon_child_var, nullptr);
     ASSERT_EQ(code, 0u);
 
-    std::ifstream in(report, std::ios::binary);
-    std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(seen, "big small same");
+    EXPECT_EQ(read_all(report), "big small same");
 }

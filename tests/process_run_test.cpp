@@ -18,6 +18,7 @@
 #include "app/helpers.h"
 #include "process/process.h"
 #include "support/temp_dir.h"
+#include "support/test_child.h"
 
 namespace {
 
@@ -83,9 +84,6 @@ struct LoosePipe {
     }
 };
 #endif
-
-// Windows adds ".exe" to a program named without an extension.
-std::string child_exe() { return path_to_utf8(exe_dir() / "test_child"); }
 
 struct Outcome {
     int code = 0;

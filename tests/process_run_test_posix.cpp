@@ -9,23 +9,16 @@
 #include "process/process.h"
 #include "process/process_posix.h"
 #include "support/temp_dir.h"
+#include "support/test_child.h"
 
 namespace {
 
-std::string child_exe() { return path_to_utf8(exe_dir() / "test_child"); }
-
-int code_of(std::vector<std::string> steps) {
-    steps.insert(steps.begin(), child_exe());
-    std::string out;
-    return run_capture(steps, out, 30000);
-}
-
 TEST(PosixExitCodes, SignalsGiveMinus128MinusTheSignalAndCodesAreEightBits) {
-    EXPECT_EQ(code_of({"kill:15"}), -143);
-    EXPECT_EQ(code_of({"kill:9"}), exit_code_for_signal(SIGKILL));
-    EXPECT_EQ(code_of({"exit:255"}), 255);
-    EXPECT_EQ(code_of({"exit:2147483648"}), 0);  // the system keeps 8 bits
-    EXPECT_EQ(code_of({"exit:4294967295"}), 255);
+    EXPECT_EQ(child_exit_code({"kill:15"}), -143);
+    EXPECT_EQ(child_exit_code({"kill:9"}), exit_code_for_signal(SIGKILL));
+    EXPECT_EQ(child_exit_code({"exit:255"}), 255);
+    EXPECT_EQ(child_exit_code({"exit:2147483648"}), 0);  // the system keeps 8 bits
+    EXPECT_EQ(child_exit_code({"exit:4294967295"}), 255);
 }
 
 TEST(PosixPipes, StdinIsEmpty) {

@@ -10,16 +10,9 @@
 #include "app/helpers.h"
 #include "process/process.h"
 #include "support/temp_dir.h"
+#include "support/test_child.h"
 
 namespace {
-
-std::string child_exe() { return path_to_utf8(exe_dir() / "test_child"); }
-
-int code_of(std::vector<std::string> steps) {
-    steps.insert(steps.begin(), child_exe());
-    std::string out;
-    return run_capture(steps, out, 30000);
-}
 
 TEST(WinCommandLine, SystemSplitterGivesTheItemsBack) {
     std::vector<std::string> items = {"prog", "plain", "with space", "", "quote\"inside", "\"", "trailing\\",
@@ -37,10 +30,10 @@ TEST(WinCommandLine, SystemSplitterGivesTheItemsBack) {
 }
 
 TEST(WinExitCodes, ThirtyTwoBitCodesComeBackSigned) {
-    EXPECT_EQ(code_of({"exit:2147483647"}), INT_MAX);
-    EXPECT_EQ(code_of({"exit:2147483648"}), INT_MIN);
-    EXPECT_EQ(code_of({"exit:3221225477"}), -1073741819);  // 0xC0000005
-    EXPECT_EQ(code_of({"exit:4294967295"}), -1) << "all bits set looks like a failed start";
+    EXPECT_EQ(child_exit_code({"exit:2147483647"}), INT_MAX);
+    EXPECT_EQ(child_exit_code({"exit:2147483648"}), INT_MIN);
+    EXPECT_EQ(child_exit_code({"exit:3221225477"}), -1073741819);  // 0xC0000005
+    EXPECT_EQ(child_exit_code({"exit:4294967295"}), -1) << "all bits set looks like a failed start";
 }
 
 TEST(WinBytesToUtf8, InvalidBlocksComeFromTheAnsiCodePage) {

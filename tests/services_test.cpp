@@ -11,18 +11,12 @@
 #include "services/listings.h"
 #include "services/system_info.h"
 #include "support/headless_engine.h"
+#include "support/file_helpers.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void put(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-json args(std::initializer_list<json> items) { return json(items); }
 
 TEST(SystemInfo, TenMembersInKeyOrderWithIntegers) {
     HeadlessEngine engine;

@@ -9,13 +9,12 @@
 #include <unistd.h>
 
 #include "services/listings.h"
+#include "support/file_helpers.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-json args(std::initializer_list<json> items) { return json(items); }
 
 TEST(ListingsPosix, LinksAreFollowedAndBrokenOnesHaveNoSize) {
     TempDir tmp;

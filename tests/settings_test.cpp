@@ -7,22 +7,12 @@
 
 #include "app/helpers.h"
 #include "services/settings.h"
+#include "support/file_helpers.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void put(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string get(const fs::path& p) {
-    bool ok = false;
-    std::string s = load_file_contents(p, ok);
-    return ok ? s : "<missing>";
-}
 
 class Settings : public ::testing::Test {
 protected:

@@ -16,17 +16,12 @@
 #include "app/state.h"
 #include "services/settings.h"
 #include "support/headless_engine.h"
+#include "support/file_helpers.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string get(const fs::path& p) {
-    bool ok = false;
-    std::string s = load_file_contents(p, ok);
-    return ok ? s : "<missing>";
-}
 
 class SettingsPage : public ::testing::Test {
 protected:

@@ -17,6 +17,7 @@
 #include "app/state.h"
 #include "services/file_access.h"
 #include "services/shell_links.h"
+#include "support/file_helpers.h"
 #include "support/temp_dir.h"
 #include "support/xvfb_posix.h"
 
@@ -28,11 +29,6 @@ XvfbDisplay* display = nullptr;
 fs::path log_file;
 bool have_mime_types = false;
 
-void write(const fs::path& p, const std::string& text) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-}
-
 // Set up before GIO reads any of it; GIO caches what it finds.
 class ShellEnvironment : public ::testing::Environment {
 public:
@@ -43,7 +39,7 @@ public:
         log_file = home / "opened.log";
         fs::path recorder = exe_dir() / "shell_recorder";
 
-        write(data / "applications" / "quorvel-recorder.desktop",
+        put(data / "applications" / "quorvel-recorder.desktop",
               "[Desktop Entry]\nType=Application\nName=Recorder\nNoDisplay=true\n"
               "Exec=\"" + recorder.string() + "\" \"" + log_file.string() + "\" %u\n"
               "MimeType=x-scheme-handler/minecraft;x-scheme-handler/minecraft-preview;x-scheme-handler/https;"
@@ -53,10 +49,10 @@ public:
                                  "x-scheme-handler/https", "x-scheme-handler/http", "application/x-quorvel-addon",
                                  "inode/directory"})
             defaults += std::string(type) + "=quorvel-recorder.desktop\n";
-        write(config / "mimeapps.list", defaults);
+        put(config / "mimeapps.list", defaults);
 
         // The add-on extensions as a file type of their own.
-        write(data / "mime" / "packages" / "quorvel-addons.xml",
+        put(data / "mime" / "packages" / "quorvel-addons.xml",
               "<?xml version=\"1.0\"?>\n"
               "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
               "  <mime-type type=\"application/x-quorvel-addon\"><comment>add-on</comment>\n"

@@ -19,8 +19,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/gtk_loop_posix.h"
 #include "support/tiny_http_posix.h"
-#include "support/xvfb_posix.h"
 #include "webview/webview.h"
 #include "webview/webview_gtk.h"
 
@@ -32,31 +32,6 @@ namespace {
 
 using nlohmann::json;
 
-XvfbDisplay& display() {
-    static XvfbDisplay d;
-    return d;
-}
-
-// Serves fixed bodies by path; "/redirect:TARGET" style entries are 302s.
-struct Site {
-    std::map<std::string, std::string> pages;
-    std::map<std::string, std::string> redirects;
-    TinyHttpServer server{[this](const TinyRequest& r) {
-        TinyResponse res;
-        if (auto it = redirects.find(r.path); it != redirects.end()) {
-            res.status = 302;
-            res.location = it->second;
-        } else if (auto p = pages.find(r.path); p != pages.end()) {
-            res.body = p->second;
-        } else {
-            res.status = 404;
-            res.body = "not here";
-        }
-        return res;
-    }};
-    std::string url(const std::string& path) const { return server.origin() + path; }
-};
-
 WebKitWebView* view_of(webview::engine& e) { return WEBKIT_WEB_VIEW(gtk_bin_get_child(GTK_BIN(e.window()))); }
 
 using TitleFn = std::function<void(const std::string&)>;
@@ -67,28 +42,7 @@ void on_title(GObject* o, GParamSpec*, gpointer data) {
 
 class GtkEngineTest : public ::testing::Test {
 protected:
-    void SetUp() override { display(); }
-
-    // Runs the loop; a generous watchdog ends it if the test would hang.
-    // True when something other than the watchdog ended it.
-    static bool run_guarded(webview::engine& e, unsigned seconds = 90) {
-        struct Guard {
-            webview::engine* e;
-            bool fired = false;
-        } guard{&e};
-        guint id = g_timeout_add_seconds(
-            seconds,
-            [](gpointer d) -> gboolean {
-                auto* g = static_cast<Guard*>(d);
-                g->fired = true;
-                g->e->terminate();
-                return G_SOURCE_REMOVE;
-            },
-            &guard);
-        e.run();
-        if (!guard.fired) g_source_remove(id);
-        return !guard.fired;
-    }
+    void SetUp() override { test_display(); }
 
     // Lets queued idle work run without a loop (nothing should be there).
     static void pump() {
@@ -144,7 +98,7 @@ async function settle(p) {
 </script>)HTML";
 
 TEST_F(GtkEngineTest, CallsRoundTripThroughBothBindingForms) {
-    Site site;
+    PageSite site;
     site.pages["/calls"] = calls_page;
     auto e = webview::create({});
     AsyncState st;
@@ -216,7 +170,7 @@ document.title = 'foreign:' + typeof window.__webview__ + '/' + typeof window.re
 </script>)HTML";
 
 TEST_F(GtkEngineTest, ForeignOriginsCannotCallBindings) {
-    Site own, other;
+    PageSite own, other;
     own.pages["/top"] = "<!doctype html><script>"
                         "window.addEventListener('message', function (e) { report('iframe:' + e.data); });"
                         "</script><iframe src=\"" + other.url("/frame") + "\"></iframe>";
@@ -257,7 +211,7 @@ TEST_F(GtkEngineTest, ForeignOriginsCannotCallBindings) {
 }
 
 TEST_F(GtkEngineTest, OwnedWindowIsModalAndGetsNoBindingsOfAnother) {
-    Site site;
+    PageSite site;
     site.pages["/probe"] =
         "<!doctype html><script>document.title = 'probe:' + typeof window.report + '/' + typeof window.__webview__;"
         "</script>";
@@ -305,7 +259,7 @@ TEST_F(GtkEngineTest, OwnedWindowIsModalAndGetsNoBindingsOfAnother) {
 // ---- navigation and closing -----------------------------------------------
 
 TEST_F(GtkEngineTest, NavigationHookSeesEachRedirectHopAndCancelsBeforeTheRequest) {
-    Site site;
+    PageSite site;
     site.redirects["/start"] = "/hop";
     site.redirects["/hop"] = "/final";
     site.pages["/final"] = "<p>never";
@@ -522,7 +476,7 @@ TEST_F(GtkEngineTest, DragStartsOnlyWhileTheButtonIsHeld) {
     auto x_sync = reinterpret_cast<sync_t>(dlsym(RTLD_DEFAULT, "XSync"));
     ASSERT_TRUE(fake_motion && fake_button && x_sync);
 
-    Site site;
+    PageSite site;
     site.pages["/drag"] = "<!doctype html><body style='margin:0;height:100vh'><script>"
                           "document.addEventListener('mousedown', function () {"
                           "  drag().then(function (r) { report('drag:' + r); }); });"

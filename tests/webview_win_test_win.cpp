@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/message_pump_win.h"
 #include "webview/webview_win.h"
 
 namespace {
@@ -21,16 +22,6 @@ std::wstring title_of(HWND h) {
     wchar_t buf[256] = {};
     int n = GetWindowTextW(h, buf, 256);
     return std::wstring(buf, static_cast<size_t>(n < 0 ? 0 : n));
-}
-
-// Runs whatever is already waiting for this thread, without blocking.
-void pump_pending() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
 }
 
 bool quit_pending() {

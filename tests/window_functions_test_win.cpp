@@ -13,6 +13,8 @@
 
 #include "app/helpers.h"
 #include "app/window_functions.h"
+#include "support/file_helpers.h"
+#include "support/self_copy_win.h"
 #include "support/temp_dir.h"
 #include "webview/webview_win.h"
 
@@ -53,21 +55,6 @@ const bool restart_child_done = [] {
     return false;
 }();
 
-DWORD run_and_wait(const std::wstring& exe, const std::wstring& folder) {
-    std::wstring line = L"\"" + exe + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
-        return static_cast<DWORD>(-1);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return code;
-}
-
 }  // namespace
 
 TEST(WindowFunctions, MinimiseIconifiesTheWindow) {
@@ -105,16 +92,15 @@ TEST(WindowFunctions, NewInstanceFromAFolderWithSpacesGetsItsQuotedPathAndFolder
     std::filesystem::path folder = dir.path() / L"\u043f\u0430\u043f\u043a\u0430 with spaces";
     std::filesystem::create_directories(folder);
     std::filesystem::path exe = folder / L"restart child.exe";
-    wchar_t own[1040];
-    DWORD n = GetModuleFileNameW(nullptr, own, 1040);
-    ASSERT_TRUE(n > 0 && n < 1040);
-    ASSERT_TRUE(CopyFileW(own, exe.c_str(), FALSE));
+    std::wstring own = own_exe_path();
+    ASSERT_FALSE(own.empty());
+    ASSERT_TRUE(CopyFileW(own.c_str(), exe.c_str(), FALSE));
 
     std::filesystem::path report = dir.path() / L"report.txt";
     SetEnvironmentVariableW(restart_report_var, report.c_str());
     SetEnvironmentVariableW(restart_step_var, L"restart");
     // Started from another folder: the new instance must not inherit it.
-    DWORD code = run_and_wait(exe.wstring(), dir.path().wstring());
+    DWORD code = run_and_wait(exe.wstring(), L"", dir.path().wstring());
     SetEnvironmentVariableW(restart_step_var, nullptr);
     SetEnvironmentVariableW(restart_report_var, nullptr);
     ASSERT_EQ(code, 0u);
@@ -126,11 +112,8 @@ TEST(WindowFunctions, NewInstanceFromAFolderWithSpacesGetsItsQuotedPathAndFolder
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(std::filesystem::exists(report)) << "the new instance never reported";
 
-    std::ifstream in(report, std::ios::binary);
-    std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
     std::string expected = "\"" + path_to_utf8(exe) + "\"\n" + path_to_utf8(folder);
-    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(read_all(report), expected);
 
     // Let the new instance finish with its file before the folder goes.
     while (!DeleteFileW(exe.c_str()) && std::chrono::steady_clock::now() < give_up)

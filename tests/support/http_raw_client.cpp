@@ -1,10 +1,12 @@
 #include "support/http_raw_client.h"
 
+#include "support/loopback_socket.h"
+
 namespace {
-constexpr std::uintptr_t no_handle = ~std::uintptr_t{0};
+constexpr std::uintptr_t no_handle = test_socket::invalid;
 }
 
-RawClient::RawClient(int port) : handle_(raw_connect(port)) {}
+RawClient::RawClient(int port) : handle_(test_socket::connect_loopback(port)) {}
 
 RawClient::~RawClient() { close(); }
 
@@ -14,7 +16,7 @@ bool RawClient::send(std::string_view bytes) {
     if (!connected()) return false;
     std::size_t done = 0;
     while (done < bytes.size()) {
-        long n = raw_send(handle_, bytes.data() + done, bytes.size() - done);
+        long n = test_socket::send_blocking(handle_, bytes.data() + done, bytes.size() - done);
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
@@ -23,7 +25,7 @@ bool RawClient::send(std::string_view bytes) {
 
 long RawClient::recv_some(char* buffer, std::size_t size) {
     if (!connected()) return -1;
-    return raw_recv(handle_, buffer, size);
+    return test_socket::recv_some(handle_, buffer, size);
 }
 
 std::string RawClient::read_to_end() {
@@ -38,16 +40,16 @@ std::string RawClient::read_to_end() {
 }
 
 void RawClient::shutdown_send() {
-    if (connected()) raw_shutdown_send(handle_);
+    if (connected()) test_socket::finish(handle_);
 }
 
 void RawClient::abort() {
-    if (connected()) raw_abort(handle_);
+    if (connected()) test_socket::abort_now(handle_);
     handle_ = no_handle;
 }
 
 void RawClient::close() {
-    if (connected()) raw_close(handle_);
+    if (connected()) test_socket::close_now(handle_);
     handle_ = no_handle;
 }
 

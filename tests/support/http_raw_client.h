@@ -45,10 +45,3 @@ RawReply split_raw_reply(const std::string& bytes);
 // written.
 std::string raw_header(const std::string& head, std::string_view name);
 
-// --- platform half ---
-std::uintptr_t raw_connect(int port);  // ~0 on failure
-long raw_send(std::uintptr_t h, const char* data, std::size_t size);
-long raw_recv(std::uintptr_t h, char* buffer, std::size_t size);
-void raw_shutdown_send(std::uintptr_t h);
-void raw_abort(std::uintptr_t h);
-void raw_close(std::uintptr_t h);

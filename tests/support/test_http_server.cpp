@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "app/helpers.h"
+#include "support/loopback_socket.h"
 
 namespace {
 

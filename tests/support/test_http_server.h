@@ -84,20 +84,3 @@ private:
     std::vector<std::thread> threads_;
     std::vector<std::string> targets_;
 };
-
-// --- platform half ---
-namespace test_socket {
-constexpr std::uintptr_t invalid = ~std::uintptr_t{0};
-std::uintptr_t listen_loopback(int& port);
-std::uintptr_t accept_one(std::uintptr_t listener);
-// True when the socket has data or an end to read within ms.
-bool wait_readable(std::uintptr_t s, int ms);
-bool wait_writable(std::uintptr_t s, int ms);
-// Never blocks: bytes sent, 0 when the socket cannot take any now, <0 on
-// an error.
-long send_some(std::uintptr_t s, const char* data, std::size_t size);
-long recv_some(std::uintptr_t s, char* buffer, std::size_t size);
-// Orderly end: the peer reads everything sent, then the end.
-void finish(std::uintptr_t s);
-void close_now(std::uintptr_t s);
-}  // namespace test_socket

@@ -3,7 +3,9 @@
 // connection ("Connection: close"), answers made by a handler.
 #pragma once
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,4 +50,36 @@ private:
     mutable std::mutex m_;
     std::vector<std::thread> connections_;
     std::vector<std::string> requested_;
+};
+
+// Serves pages and 302s by path; every request is also handed to
+// on_request (on the connection thread, under m) while one is set.
+struct PageSite {
+    std::map<std::string, std::string> pages;
+    std::map<std::string, std::string> redirects;
+    std::mutex m;
+    std::function<void(const std::string&)> on_request;
+    TinyHttpServer server{[this](const TinyRequest& r) {
+        {
+            std::lock_guard lk(m);
+            if (on_request) on_request(r.path);
+        }
+        TinyResponse res;
+        if (auto it = redirects.find(r.path); it != redirects.end()) {
+            res.status = 302;
+            res.location = it->second;
+        } else if (auto p = pages.find(r.path); p != pages.end()) {
+            res.body = p->second;
+        } else {
+            res.status = 404;
+            res.body = "not here";
+        }
+        return res;
+    }};
+    std::string url(const std::string& path) const { return server.origin() + path; }
+    // Whether any request so far began with prefix.
+    bool requested(const std::string& prefix) const {
+        auto all = server.requested();
+        return std::any_of(all.begin(), all.end(), [&](const std::string& p) { return p.rfind(prefix, 0) == 0; });
+    }
 };

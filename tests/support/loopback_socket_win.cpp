@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "support/test_http_server.h"
+#include "support/loopback_socket.h"
+
+namespace test_socket {
 
 namespace {
 bool winsock_ready() {
@@ -14,19 +16,24 @@ bool winsock_ready() {
     }();
     return ready;
 }
-int clamp_size(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, 1 << 20)); }
-}  // namespace
 
-namespace test_socket {
+int clamp_size(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, 1 << 20)); }
+
+sockaddr_in loopback(int port) {
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<u_short>(port));
+    return addr;
+}
+}  // namespace
 
 std::uintptr_t listen_loopback(int& port) {
     if (!winsock_ready()) return invalid;
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return invalid;
-    sockaddr_in addr;
-    std::memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr = loopback(0);
     int len = sizeof addr;
     if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 128) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
@@ -69,11 +76,37 @@ long send_some(std::uintptr_t s, const char* data, std::size_t size) {
     return n;
 }
 
+std::uintptr_t connect_loopback(int port) {
+    if (!winsock_ready()) return invalid;
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return invalid;
+    DWORD limit = 60000;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    sockaddr_in addr = loopback(port);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
+        ::closesocket(s);
+        return invalid;
+    }
+    return static_cast<std::uintptr_t>(s);
+}
+
+// The client's sockets stay blocking, so a plain send waits for room.
+long send_blocking(std::uintptr_t s, const char* data, std::size_t size) {
+    return ::send(static_cast<SOCKET>(s), data, clamp_size(size), 0);
+}
+
 long recv_some(std::uintptr_t s, char* buffer, std::size_t size) {
     return ::recv(static_cast<SOCKET>(s), buffer, clamp_size(size), 0);
 }
 
 void finish(std::uintptr_t s) { ::shutdown(static_cast<SOCKET>(s), SD_SEND); }
+
+void abort_now(std::uintptr_t s) {
+    linger off{1, 0};
+    ::setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off);
+    ::closesocket(static_cast<SOCKET>(s));
+}
 
 void close_now(std::uintptr_t s) { ::closesocket(static_cast<SOCKET>(s)); }
 
