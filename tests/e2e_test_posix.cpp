@@ -101,6 +101,8 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
         std::ofstream bin(dir.path() / "ui" / "range.bin", std::ios::binary);
         for (int i = 0; i < 100; ++i) bin.put(static_cast<char>(i));
         std::ofstream(dir.path() / "invalid.txt", std::ios::binary) << "a\xFF" "b";
+        fs::create_directories(dir.path() / "odd");
+        std::ofstream(dir.path() / "odd" / "a\xFF", std::ios::binary) << "";
     }
 
     LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
@@ -140,6 +142,8 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
     EXPECT_EQ(r["unbound"], json::parse(R"({"missing":true})"));
 
     EXPECT_EQ(r["readInvalidUtf8"]["value"], "a\xEF\xBF\xBD" "b");
+    // A file name that is not UTF-8 reaches the page with U+FFFD.
+    EXPECT_EQ(r["listOddName"]["value"], json::parse("[{\"dir\":false,\"name\":\"a\xEF\xBF\xBD\",\"size\":0}]"));
     EXPECT_EQ(r["runCapture"]["value"], json::parse(R"({"code":0,"out":"Привет!"})"));
     EXPECT_EQ(r["httpBadUrl"]["rejected"], "Некорректный URL: not a url");
     EXPECT_TRUE(r["httpBadRequest"]["rejected"].is_string());

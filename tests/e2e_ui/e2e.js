@@ -58,7 +58,7 @@ async function main() {
   await step('windowMin', call('native_window', 'min'));
   await step('writeText', call('native_writeText', 'written.txt', 'Привет, мир'));
   await step('readInvalidUtf8', call('native_readText', 'invalid.txt'));
-  await step('settingsBadUtf8', call('native_saveSettings', { k: 'x' }));
+  await step('listOddName', call('native_listDir', 'odd'));
   await step('unbound', typeof window.native_nothing === 'function' ? call('native_nothing') : undefined);
 
   // Asynchronous functions: fulfilled and rejected.
