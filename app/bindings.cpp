@@ -13,6 +13,7 @@
 #include "services/settings.h"
 #include "services/shell_links.h"
 #include "services/system_info.h"
+#include "zip/zip_functions.h"
 
 // The page's native functions, bound once before the first navigation, in
 // this order.
@@ -39,10 +40,12 @@ void register_bindings() {
     bind_sync("native_moveFile", native_moveFile);
     bind_sync("native_listDir", native_listDir);
     bind_sync("native_fileSize", native_fileSize);
+    bind_async("native_zip", native_zip);
     bind_sync("native_window", native_window);
     bind_async("native_httpGet", native_httpGet);
     bind_async("native_download", native_download);
     bind_sync("native_cancel", native_cancel);
+    bind_async("native_extract", native_extract);
     bind_sync("native_launch", native_launch);
     bind_sync("native_restart", native_restart);
     bind_sync("native_shellOpen", native_shellOpen);

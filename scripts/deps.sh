@@ -4,11 +4,13 @@ set -euo pipefail
 want=${1:-all}
 linux_build="build-essential cmake ninja-build pkg-config libwebkit2gtk-4.1-dev libgtk-3-dev libcurl4-openssl-dev nlohmann-json3-dev googletest"
 linux_run="libarchive-tools xvfb imagemagick x11-utils"
+# Tests compare our archives with other tools'.
+linux_test="zip unzip python3"
 windows="g++-mingw-w64-x86-64-posix wine64 wine fonts-wine xvfb"
 case "$want" in
   linux) pkgs="$linux_build $linux_run" ;;
   windows) pkgs="$linux_build $windows" ;;
-  all) pkgs="$linux_build $linux_run $windows" ;;
+  all) pkgs="$linux_build $linux_run $linux_test $windows" ;;
   *) echo "usage: $0 [linux|windows|all]" >&2; exit 2 ;;
 esac
 missing=$(dpkg-query -W -f='${Package} ${Status}\n' $pkgs 2>/dev/null | awk '$4 != "installed" {print $1}' || true)

@@ -1,0 +1,163 @@
+// native_zip and native_extract through the bridge, as the page calls them:
+// settlements, the packing log line and its order, the files on disk.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "app/bridge.h"
+#include "app/helpers.h"
+#include "app/state.h"
+#include "support/headless_engine.h"
+#include "support/temp_dir.h"
+#include "zip/zip.h"
+#include "zip/zip_functions.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void write_file(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary);
+    out << bytes;
+}
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string u8(const fs::path& p) { return path_to_utf8(p); }
+
+// One engine for the whole program, bound once: the bridge keeps every
+// asynchronous handler for the life of the process, reachable through it.
+HeadlessEngine& page() {
+    static HeadlessEngine* engine = [] {
+        auto* e = new HeadlessEngine;
+        main_webview.set(e);
+        bind_async("native_zip", native_zip);
+        bind_async("native_extract", native_extract);
+        return e;
+    }();
+    return *engine;
+}
+
+class ZipFunctions : public ::testing::Test {
+protected:
+    void SetUp() override { seen = engine.evaluated().size(); }
+    // Scripts evaluated since the test began.
+    std::vector<std::string> evaluated() {
+        auto all = engine.evaluated();
+        return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(seen), all.end());
+    }
+
+    // The settled result text, and the scripts evaluated up to then.
+    std::string call(const std::string& name, const json& args) {
+        auto s = engine.wait(engine.call(name, json_to_text(args)), std::chrono::seconds(60));
+        if (!s) return "<pending>";
+        EXPECT_EQ(s->status, 0);
+        return s->result;
+    }
+    std::vector<std::string> logs() {
+        std::vector<std::string> out;
+        for (const auto& s : evaluated())
+            if (s.rfind("window.onGameLog", 0) == 0) out.push_back(s);
+        return out;
+    }
+    static std::string log_script(const std::string& reason) {
+        return "window.onGameLog&&window.onGameLog(" + json_to_text("[Quorvel] Упаковка: " + reason + "\n") + ")";
+    }
+
+    HeadlessEngine& engine = page();
+    size_t seen = 0;
+    TempDir tmp;
+};
+
+TEST_F(ZipFunctions, NothingToPackIsLoggedBeforeTheCallSettlesFalse) {
+    fs::path zip = tmp.path() / "new" / "folders" / "out.zip";
+    EXPECT_EQ(call("native_zip", {u8(tmp.path()), u8(zip)}), "false");
+    auto ev = evaluated();
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0], log_script("нет файлов для упаковки"));
+    EXPECT_EQ(ev[1].rfind("window.__webview__.onReply(", 0), 0u) << "the line comes before the settlement";
+    EXPECT_EQ(read_file(zip), std::string("PK\5\6") + std::string(18, '\0'));
+
+    // Items that are not texts are passed over; so is a list that is not one.
+    EXPECT_EQ(call("native_zip", {u8(tmp.path()), u8(zip), json::array({1, nullptr, true})}), "false");
+    EXPECT_EQ(call("native_zip", {u8(tmp.path()), u8(zip), "a.txt"}), "false");
+    EXPECT_EQ(logs().size(), 3u);
+}
+
+TEST_F(ZipFunctions, PackThenExtractRecreatesTheFiles) {
+    fs::path base = tmp.path() / "game";
+    write_file(base / "options.txt", "opts");
+    write_file(base / path_from_utf8("сохранения/мир/level.dat"), std::string("\0\1", 2));
+    fs::path zip = tmp.path() / "out.zip";
+    // Whatever stood at the archive path goes first, an empty folder too.
+    fs::create_directories(zip);
+
+    EXPECT_EQ(call("native_zip", {u8(base), u8(zip), {"options.txt", 7, "missing", "сохранения"}}), "true");
+    EXPECT_TRUE(logs().empty());
+    fs::path dest = tmp.path() / "a" / "b" / "dest";
+    EXPECT_EQ(call("native_extract", {u8(zip), u8(dest)}), "true");
+    EXPECT_EQ(read_file(dest / "options.txt"), "opts");
+    EXPECT_EQ(read_file(dest / path_from_utf8("сохранения/мир/level.dat")), std::string("\0\1", 2));
+    EXPECT_TRUE(logs().empty()) << "extraction logs nothing";
+}
+
+TEST_F(ZipFunctions, OldArchiveIsRemovedEvenWhenPackingFails) {
+    fs::path zip = tmp.path() / "out.zip";
+    write_file(zip, "old archive");
+    EXPECT_EQ(call("native_zip", {u8(tmp.path() / "nothing"), u8(zip), {"x"}}), "false");
+    EXPECT_NE(read_file(zip), "old archive");
+
+    // Below a file no archive can be created.
+    write_file(tmp.path() / "file", "f");
+    EXPECT_EQ(call("native_zip", {u8(tmp.path()), u8(tmp.path() / "file" / "x.zip"), {"file"}}), "false");
+    EXPECT_EQ(logs().back(), log_script("не удалось создать архив"));
+}
+
+TEST_F(ZipFunctions, StoredMetaInfIsLeftOutAndBadArchivesSettleFalse) {
+    fs::path base = tmp.path() / "jar";
+    write_file(base / "META-INF" / "MANIFEST.MF", "Manifest-Version: 1.0\n");
+    write_file(base / "net" / "A.class", "class");
+    fs::path zip = tmp.path() / "x.jar";
+    std::string e;
+    ASSERT_EQ(zip_create(base, {""}, zip, e), 2) << e;
+
+    fs::path dest = tmp.path() / "out";
+    EXPECT_EQ(call("native_extract", {u8(zip), u8(dest)}), "true");
+    EXPECT_EQ(read_file(dest / "net" / "A.class"), "class");
+    EXPECT_FALSE(fs::exists(dest / "META-INF"));
+
+    // Unreadable or damaged: false, no event, yet the destination exists.
+    fs::path dest2 = tmp.path() / "made" / "anyway";
+    EXPECT_EQ(call("native_extract", {u8(tmp.path() / "missing.zip"), u8(dest2)}), "false");
+    EXPECT_TRUE(fs::is_directory(dest2));
+    write_file(tmp.path() / "bad.zip", "not a zip at all, long enough to be searched");
+    EXPECT_EQ(call("native_extract", {u8(tmp.path() / "bad.zip"), u8(dest2)}), "false");
+    EXPECT_EQ(call("native_extract", json::array()), "false");
+    EXPECT_TRUE(logs().empty());
+}
+
+TEST_F(ZipFunctions, ParallelJobsShareNothingButTheTable) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < 6; ++i) {
+        fs::path base = tmp.path() / ("b" + std::to_string(i));
+        write_file(base / "f.txt", std::string(100000 + i, static_cast<char>('a' + i)));
+        ids.push_back(engine.call("native_zip", json_to_text({u8(base), u8(tmp.path() / ("z" + std::to_string(i) + ".zip")), {""}})));
+    }
+    for (const auto& id : ids) {
+        auto s = engine.wait(id, std::chrono::seconds(60));
+        ASSERT_TRUE(s);
+        EXPECT_EQ(s->result, "true");
+    }
+    for (int i = 0; i < 6; ++i) {
+        fs::path dest = tmp.path() / ("d" + std::to_string(i));
+        EXPECT_EQ(call("native_extract", {u8(tmp.path() / ("z" + std::to_string(i) + ".zip")), u8(dest)}), "true");
+        EXPECT_EQ(read_file(dest / "f.txt"), std::string(100000 + i, static_cast<char>('a' + i)));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+// The zip reader on archives built byte by byte here (and on our own
+// writer's output): what is written, what is refused, what is skipped.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "app/helpers.h"
+#include "support/temp_dir.h"
+#include "zip/zip.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void write_file(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary);
+    out << bytes;
+}
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
+
+struct Raw {
+    Raw(std::string n, std::string d, unsigned m = 0, std::string extra = "", bool bad = false)
+        : name(std::move(n)), data(std::move(d)), method(m), local_extra(std::move(extra)), bad_local(bad) {}
+    std::string name;
+    std::string data;
+    unsigned method;
+    std::string local_extra;  // only in the local header
+    bool bad_local;           // a wrong local signature
+};
+
+// An archive as other tools lay it out; entries_claimed overrides the
+// end record's count, tail is appended after the end record.
+std::string build(const std::vector<Raw>& entries, int entries_claimed = -1, const std::string& tail = "") {
+    std::string body, cd;
+    for (const auto& e : entries) {
+        std::uint32_t offset = static_cast<std::uint32_t>(body.size());
+        std::uint32_t crc = crc32_of(e.data), size = static_cast<std::uint32_t>(e.data.size());
+        std::string common = le16(0) + le16(e.method) + le32(0x58210000) + le32(crc) + le32(size) + le32(size) +
+                             le16(static_cast<unsigned>(e.name.size()));
+        body += std::string(e.bad_local ? "PK\7\x08" : "PK\3\4") + le16(20) + common +
+                le16(static_cast<unsigned>(e.local_extra.size())) + e.name + e.local_extra + e.data;
+        cd += std::string("PK\1\2") + le16(20) + le16(20) + common + le16(0) + le16(0) + le16(0) + le16(0) +
+              le32(0) + le32(offset) + e.name;
+    }
+    unsigned count = entries_claimed >= 0 ? static_cast<unsigned>(entries_claimed)
+                                          : static_cast<unsigned>(entries.size());
+    return body + cd + "PK\5\6" + le16(0) + le16(0) + le16(count) + le16(count) +
+           le32(static_cast<std::uint32_t>(cd.size())) + le32(static_cast<std::uint32_t>(body.size())) + le16(0) +
+           tail;
+}
+
+// Every file below dir, as "relative/path=contents", sorted.
+std::vector<std::string> tree(const fs::path& dir) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_regular_file())
+            out.push_back(path_to_utf8(fs::path(it->path().lexically_relative(dir).generic_string<fs::path::value_type>())) +
+                          "=" + read_file(it->path()));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+class ZipReader : public ::testing::Test {
+protected:
+    fs::path archive() { return tmp.path() / "in.zip"; }
+    fs::path dest() { return tmp.path() / "dest"; }
+    bool extract(const std::string& bytes, const std::string& skip = "") {
+        write_file(archive(), bytes);
+        fs::create_directories(dest());
+        err = "untouched";
+        return zip_extract(archive(), dest(), err, skip);
+    }
+    TempDir tmp;
+    std::string err;
+};
+
+TEST_F(ZipReader, RoundTripOfOurOwnArchive) {
+    fs::path src = tmp.path() / "src";
+    write_file(src / "a.txt", "alpha");
+    write_file(src / "empty", "");
+    write_file(src / path_from_utf8("вложено/глубже/файл.bin"), std::string("\0\1\2\xff", 4));
+    write_file(src / "big.bin", std::string((1 << 20) + 17, 'q'));  // more than one buffer
+    std::string e;
+    ASSERT_EQ(zip_create(src, {""}, archive(), e), 4) << e;
+    ASSERT_TRUE(zip_extract(archive(), dest(), e, "")) << e;
+    EXPECT_EQ(tree(dest()), tree(src));
+}
+
+TEST_F(ZipReader, ArchivesThatCannotBeOpenedOrFound) {
+    EXPECT_FALSE(zip_extract(tmp.path() / "missing.zip", dest(), err, ""));
+    EXPECT_EQ(err, "не удалось открыть архив");
+    err.clear();
+    EXPECT_FALSE(zip_extract(tmp.path(), dest(), err, ""));  // a folder
+    EXPECT_EQ(err, "не удалось открыть архив");
+
+    EXPECT_FALSE(extract(""));
+    EXPECT_EQ(err, "архив повреждён");
+    EXPECT_FALSE(extract(std::string("PK\5\6") + std::string(17, '\0')));  // 21 bytes
+    EXPECT_EQ(err, "архив повреждён");
+    EXPECT_FALSE(extract(std::string(5000, 'x')));
+    EXPECT_EQ(err, "архив повреждён");
+}
+
+TEST_F(ZipReader, EndRecordMustLieInTheLast70000Bytes) {
+    std::string zip = build({{"a.txt", "A"}});
+    // Record starting exactly 70000 bytes before the end: found.
+    EXPECT_TRUE(extract(zip + std::string(70000 - 22, 'c'))) << err;
+    EXPECT_EQ(tree(dest()), std::vector<std::string>{"a.txt=A"});
+    fs::remove_all(dest());
+    // One byte further: not found.
+    EXPECT_FALSE(extract(zip + std::string(70000 - 21, 'c')));
+    EXPECT_EQ(err, "архив повреждён");
+}
+
+TEST_F(ZipReader, NearestEndRecordWinsAndDirectoryMustFitTheFile) {
+    // A directory said to lie past the file's end (or to be 4 GiB long).
+    std::string zip = build({{"a.txt", "A"}});
+    std::string huge = zip;
+    huge.replace(huge.size() - 10, 4, le32(0xFFFFFF00u));
+    EXPECT_FALSE(extract(huge));
+    EXPECT_EQ(err, "архив повреждён");
+    // A second end record after the real one (in a comment, say) is the one
+    // read: here it says there are no entries.
+    EXPECT_TRUE(extract(zip + build({}))) << err;
+    EXPECT_TRUE(fs::is_empty(dest()));
+    std::string past = zip;
+    past.replace(past.size() - 6, 4, le32(static_cast<std::uint32_t>(zip.size())));
+    EXPECT_FALSE(extract(past));
+    EXPECT_EQ(err, "архив повреждён");
+}
+
+TEST_F(ZipReader, NothingToWrite) {
+    EXPECT_TRUE(extract(build({}))) << err;
+    EXPECT_TRUE(extract(build({{"dir/", ""}, {"dir/sub/", ""}}))) << err;
+    EXPECT_TRUE(tree(dest()).empty());
+    EXPECT_TRUE(fs::is_empty(dest())) << "folder entries make no folders";
+}
+
+TEST_F(ZipReader, CompressedFileEntriesRefuseTheWholeArchive) {
+    // A deflated file under META-INF/ refuses even though it would be
+    // skipped, and the stored entry before it is not written.
+    EXPECT_FALSE(extract(build({{"first.txt", "1"}, {"META-INF/x.class", "zz", 8}}), "META-INF/"));
+    EXPECT_EQ(err, "compressed");
+    EXPECT_TRUE(fs::is_empty(dest()));
+    // A deflated folder entry (and an entry without a name) does not count.
+    EXPECT_TRUE(extract(build({{"dir/", "", 8}, {"", "", 8}, {"dir/a.txt", "A"}}))) << err;
+    EXPECT_EQ(tree(dest()), std::vector<std::string>{"dir/a.txt=A"});
+}
+
+TEST_F(ZipReader, SkipPrefixIsCaseSensitive) {
+    EXPECT_TRUE(extract(build({{"META-INF/MANIFEST.MF", "m"}, {"meta-inf/x", "x"}, {"META-INF.txt", "t"}}),
+                        "META-INF/"))
+        << err;
+    EXPECT_EQ(tree(dest()), (std::vector<std::string>{"META-INF.txt=t", "meta-inf/x=x"}));
+}
+
+TEST_F(ZipReader, UnsafeNamesAreSkippedAndTheCallStillSucceeds) {
+    // Absolute names aimed at a real place inside the test folder, so that a
+    // fault would show there rather than anywhere on the machine.
+    std::string rooted = fs::path(tmp.path() / "escaped-root.txt").relative_path().generic_string();
+    std::string rooted2 = fs::path(tmp.path() / "escaped-back.txt").relative_path().generic_string();
+    std::replace(rooted2.begin(), rooted2.end(), '/', '\\');
+    ASSERT_TRUE(extract(build({{"a..b.txt", "1"},
+                               {"sub/../../escaped-dots.txt", "2"},
+                               {"sub\\..\\..\\escaped-back-dots.txt", "3"},
+                               {"/" + rooted, "4"},
+                               {"\\" + rooted2, "5"},
+                               {"C:x.txt", "6"},
+                               {"ok.txt", "fine"}})))
+        << err;
+    EXPECT_EQ(tree(dest()), std::vector<std::string>{"ok.txt=fine"});
+    for (const char* n : {"escaped-dots.txt", "escaped-back-dots.txt", "escaped-root.txt", "escaped-back.txt"})
+        EXPECT_FALSE(fs::exists(tmp.path() / n)) << n;
+}
+
+TEST_F(ZipReader, BothSeparatorsMakeFoldersOnEveryTarget) {
+    ASSERT_TRUE(extract(build({{"a\\b\\c.txt", "c"}, {"a/d.txt", "d"}}))) << err;
+    EXPECT_EQ(tree(dest()), (std::vector<std::string>{"a/b/c.txt=c", "a/d.txt=d"}));
+}
+
+TEST_F(ZipReader, DataIsCopiedAsStoredWithoutCrcCheck) {
+    std::string zip = build({{"a.txt", "hello"}});
+    zip[30 + 5 + 1] = 'E';  // corrupt one data byte; the CRC no longer fits
+    ASSERT_TRUE(extract(zip)) << err;
+    EXPECT_EQ(tree(dest()), std::vector<std::string>{"a.txt=hEllo"});
+}
+
+TEST_F(ZipReader, DirectoryShorterThanItsCount) {
+    ASSERT_TRUE(extract(build({{"a.txt", "A"}, {"b.txt", "B"}}, 7))) << err;
+    EXPECT_EQ(tree(dest()), (std::vector<std::string>{"a.txt=A", "b.txt=B"}));
+    // A count smaller than the directory: only that many are visited.
+    fs::remove_all(dest());
+    ASSERT_TRUE(extract(build({{"a.txt", "A"}, {"b.txt", "B"}}, 1))) << err;
+    EXPECT_EQ(tree(dest()), std::vector<std::string>{"a.txt=A"});
+}
+
+TEST_F(ZipReader, LocalHeadersDecideWhereDataBegins) {
+    ASSERT_TRUE(extract(build({{"extra.txt", "E", 0, "EXTRA-FIELD"},
+                               {"broken.txt", "B", 0, "", true},
+                               {"same.txt", "first"},
+                               {"same.txt", "second"}})))
+        << err;
+    EXPECT_EQ(tree(dest()), (std::vector<std::string>{"extra.txt=E", "same.txt=second"}));
+}
+
+TEST_F(ZipReader, BadUtf8NamesBecomeReplacementCharacters) {
+    ASSERT_TRUE(extract(build({{"x\xff.txt", "1"}}))) << err;
+    EXPECT_EQ(tree(dest()), std::vector<std::string>{"x\xEF\xBF\xBD.txt=1"});
+}
+
+TEST_F(ZipReader, AnEntryNamedLikeTheArchiveDoesNotOverwriteIt) {
+    std::string zip = build({{"in.zip", "overwritten"}, {"after.txt", "A"}});
+    write_file(archive(), zip);
+    ASSERT_TRUE(zip_extract(archive(), tmp.path(), err, "")) << err;
+    EXPECT_EQ(read_file(archive()), zip);
+    EXPECT_EQ(read_file(tmp.path() / "after.txt"), "A");
+}
+
+}  // namespace

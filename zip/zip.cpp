@@ -1,0 +1,214 @@
+#include "zip/zip.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "zip/zip_io.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t buffer_size = 0x100000;
+constexpr std::uint64_t tail_window = 70000;
+
+const char* const err_create = "не удалось создать архив";
+const char* const err_write = "ошибка записи архива";
+const char* const err_open = "не удалось открыть архив";
+const char* const err_damaged = "архив повреждён";
+const char* const err_compressed = "compressed";
+
+void walk_folder(const fs::path& dir, std::vector<fs::path>& files) {
+    std::error_code ec;
+    fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code type_ec;
+        if (it->is_regular_file(type_ec)) files.push_back(it->path());
+    }
+}
+
+// The CRC and length of the rest of the file; nothing on a read error.
+// Reading stops once the file is known to be too large to pack.
+std::optional<std::uint64_t> measure(std::FILE* in, std::vector<char>& buf, std::uint32_t& crc) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    std::uint64_t count = 0;
+    while (count <= max_entry_size) {
+        std::size_t n = std::fread(buf.data(), 1, buf.size(), in);
+        if (n == 0) break;
+        c = crc32_update(c, buf.data(), n);
+        count += n;
+    }
+    if (std::ferror(in)) return std::nullopt;
+    crc = ~c;
+    return count;
+}
+
+bool read_exact(std::FILE* f, std::uint64_t offset, std::string& out, std::size_t size) {
+    out.assign(size, '\0');
+    if (!zip_seek(f, offset)) return false;
+    return std::fread(out.data(), 1, size, f) == size;
+}
+
+}  // namespace
+
+std::vector<fs::path> zip_file_list(const fs::path& base, const std::vector<fs::path>& items) {
+    std::vector<fs::path> files;
+    for (const auto& item : items) {
+        fs::path p = base / item;
+        std::error_code ec;
+        fs::file_status st = fs::status(p, ec);
+        if (fs::is_regular_file(st))
+            files.push_back(p);
+        else if (fs::is_directory(st))
+            walk_folder(p, files);
+    }
+    return files;
+}
+
+void copy_counted(std::FILE* in, std::FILE* out, std::uint64_t count, std::vector<char>& buf) {
+    while (count > 0) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, buf.size()));
+        std::size_t n = in ? std::fread(buf.data(), 1, want, in) : 0;
+        if (n == 0) {
+            // Shrunk: zeros keep every later offset right; the CRC tells.
+            std::fill_n(buf.data(), want, '\0');
+            n = want;
+        }
+        std::fwrite(buf.data(), 1, n, out);
+        count -= n;
+    }
+}
+
+int zip_create(const fs::path& base, const std::vector<fs::path>& items, const fs::path& zip_out, std::string& err) {
+    // Listed before the archive exists, so a new archive never packs itself.
+    std::vector<fs::path> files = zip_file_list(base, items);
+    std::error_code ec;
+    bool archive_existed = fs::exists(zip_out, ec);
+
+    std::FILE* out = zip_open_write(zip_out);
+    if (!out) {
+        err = err_create;
+        return -1;
+    }
+    const DosStamp stamp = zip_local_stamp();
+    std::vector<char> buf(buffer_size);
+    std::uint64_t offset = 0;
+    std::uint32_t entries = 0;
+    std::string cd;
+    bool too_big = false;
+
+    for (const auto& file : files) {
+        std::string name = entry_name(file, base);
+        // A file outside base would get a name that climbs out of the
+        // destination on extraction (and that our reader refuses); another
+        // drive gives no name at all. Such files are left out.
+        if (!name_below_base(name)) continue;
+        if (name.size() > max_name_size) continue;  // its length field has 16 bits
+        // An archive that existed before the call (and was listed) is being
+        // overwritten: packing it would read our own output.
+        if (archive_existed && fs::equivalent(file, zip_out, ec)) continue;
+        // Known too large already: not read at all (the first pass decides
+        // for files that change size).
+        if (std::uint64_t known = fs::file_size(file, ec); !ec && known > max_entry_size) continue;
+        std::FILE* in = zip_open_read(file);
+        if (!in) continue;
+        FileCloser closer{in};
+        std::uint32_t crc = 0;
+        std::optional<std::uint64_t> size = measure(in, buf, crc);
+        if (!size || *size > max_entry_size) continue;
+        // No zip64: rather than wrap an offset or a count, refuse the archive.
+        if (!entry_fits(offset, cd.size(), entries, name.size(), *size)) {
+            too_big = true;
+            break;
+        }
+        EntryRecord rec{name, crc, static_cast<std::uint32_t>(*size), static_cast<std::uint32_t>(offset)};
+        std::string head = local_header(rec, stamp);
+        std::fwrite(head.data(), 1, head.size(), out);
+        copy_counted(zip_seek(in, 0) ? in : nullptr, out, *size, buf);
+        cd += central_header(rec, stamp);
+        offset += head.size() + *size;
+        ++entries;
+        if (std::ferror(out)) break;  // a full disk: no point going on
+    }
+
+    if (!too_big) {
+        std::string end = end_record(static_cast<std::uint16_t>(entries), static_cast<std::uint32_t>(cd.size()),
+                                     static_cast<std::uint32_t>(offset));
+        std::fwrite(cd.data(), 1, cd.size(), out);
+        std::fwrite(end.data(), 1, end.size(), out);
+    }
+    // Buffered data may fail only when flushed: the close counts too.
+    bool failed = too_big || std::fflush(out) != 0 || std::ferror(out);
+    if (std::fclose(out) != 0) failed = true;
+    if (failed) {
+        // A refused archive is only a useless prefix of one; an archive that
+        // failed to write stays as it is.
+        if (too_big && fs::is_regular_file(zip_out, ec)) fs::remove(zip_out, ec);
+        err = err_write;
+        return -1;
+    }
+    return static_cast<int>(entries);
+}
+
+bool zip_extract(const fs::path& archive, const fs::path& dest_dir, std::string& err,
+                 const std::string& skip_prefix) {
+    std::FILE* f = zip_open_read(archive);
+    if (!f) {
+        err = err_open;
+        return false;
+    }
+    FileCloser closer{f};
+
+    std::optional<std::uint64_t> size = zip_file_size(f);
+    std::string tail;
+    if (!size || !read_exact(f, *size - std::min(*size, tail_window), tail,
+                             static_cast<std::size_t>(std::min(*size, tail_window)))) {
+        err = err_damaged;
+        return false;
+    }
+    std::optional<EndRecord> end = find_end_record(tail);
+    // A directory said to run past the end of the file is damaged; checked
+    // before anything is allocated for it.
+    if (!end || std::uint64_t{end->cd_offset} + end->cd_size > *size) {
+        err = err_damaged;
+        return false;
+    }
+    std::string cd;
+    if (!read_exact(f, end->cd_offset, cd, end->cd_size)) {
+        err = err_damaged;
+        return false;
+    }
+
+    std::vector<ZipEntry> entries;
+    if (walk_central_directory(cd, end->entries, skip_prefix, entries) == WalkResult::compressed) {
+        err = err_compressed;
+        return false;
+    }
+    if (entries.empty()) return true;
+
+    std::vector<char> buf(buffer_size);
+    std::string header;
+    std::error_code ec;
+    for (const auto& e : entries) {
+        if (!safe_entry_name(e.name)) continue;
+        if (!read_exact(f, e.offset, header, local_header_size)) continue;
+        std::optional<std::uint64_t> data = local_data_offset(header, e.offset);
+        if (!data || !zip_seek(f, *data)) continue;
+
+        fs::path target = entry_target(dest_dir, e.name);
+        fs::create_directories(target.parent_path(), ec);
+        // Writing over the archive itself would lose the rest of it.
+        if (fs::equivalent(target, archive, ec)) continue;
+        std::FILE* out = zip_open_write(target);
+        if (!out) continue;
+        std::uint64_t left = e.size;
+        while (left > 0) {
+            std::size_t n = std::fread(buf.data(), 1, static_cast<std::size_t>(std::min<std::uint64_t>(left, buf.size())), f);
+            if (n == 0) break;
+            std::fwrite(buf.data(), 1, n, out);
+            left -= n;
+        }
+        std::fclose(out);
+    }
+    return true;
+}

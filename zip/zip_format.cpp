@@ -1,0 +1,214 @@
+#include "zip/zip_format.h"
+
+#include <algorithm>
+
+#include "app/helpers.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void put16(std::string& out, std::uint32_t v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>((v >> 8) & 0xFF);
+}
+
+void put32(std::string& out, std::uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+std::uint32_t get16(std::string_view s, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 1])) << 8;
+}
+
+std::uint32_t get32(std::string_view s, std::size_t at) { return get16(s, at) | get16(s, at + 2) << 16; }
+
+bool has_signature(std::string_view s, std::size_t at, char kind_a, char kind_b) {
+    return s.size() >= at + 4 && s[at] == 'P' && s[at + 1] == 'K' && s[at + 2] == kind_a && s[at + 3] == kind_b;
+}
+
+constexpr std::uint32_t utf8_flag = 0x0800;
+constexpr std::uint32_t version = 20;
+
+// Valid UTF-8 whatever the bytes were.
+std::string clean_utf8(const std::string& s) { return utf16_to_utf8(utf8_to_utf16(s)); }
+
+}  // namespace
+
+namespace {
+
+// crc32_table and seven tables derived from it, which let the update take
+// eight bytes a step with the same result as one byte at a time.
+struct CrcTables {
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
+    CrcTables() {
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+            t[0][i] = c;
+        }
+        for (std::size_t k = 1; k < 8; ++k)
+            for (std::size_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    }
+};
+
+const CrcTables& crc_tables() {
+    // A function-local static: built once, and a second thread arriving
+    // meanwhile waits for it.
+    static const CrcTables tables;
+    return tables;
+}
+
+std::uint32_t load32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+const std::array<std::uint32_t, 256>& crc32_table() { return crc_tables().t[0]; }
+
+std::uint32_t crc32_update(std::uint32_t c, const void* data, std::size_t n) {
+    const auto& t = crc_tables().t;
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (; n >= 8; n -= 8, p += 8) {
+        std::uint32_t one = c ^ load32(p), two = load32(p + 4);
+        c = t[7][one & 0xFF] ^ t[6][(one >> 8) & 0xFF] ^ t[5][(one >> 16) & 0xFF] ^ t[4][one >> 24] ^
+            t[3][two & 0xFF] ^ t[2][(two >> 8) & 0xFF] ^ t[1][(two >> 16) & 0xFF] ^ t[0][two >> 24];
+    }
+    for (; n > 0; --n, ++p) c = t[0][(c ^ *p) & 0xFF] ^ (c >> 8);
+    return c;
+}
+
+std::uint32_t crc32_of(std::string_view bytes) {
+    return ~crc32_update(0xFFFFFFFFu, bytes.data(), bytes.size());
+}
+
+DosStamp dos_stamp(int year, int month, int day, int hour, int minute, int second) {
+    if (year < 1980) return DosStamp{0, (1 << 5) | 1};
+    if (year > 2107) return DosStamp{(23 << 11) | (59 << 5) | 29, (127 << 9) | (12 << 5) | 31};
+    DosStamp s;
+    s.time = static_cast<std::uint16_t>((hour << 11) | (minute << 5) | (second / 2));
+    s.date = static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+    return s;
+}
+
+std::string local_header(const EntryRecord& e, DosStamp stamp) {
+    std::string h = "PK\x03\x04";
+    put16(h, version);
+    put16(h, utf8_flag);
+    put16(h, 0);  // stored
+    put16(h, stamp.time);
+    put16(h, stamp.date);
+    put32(h, e.crc);
+    put32(h, e.size);
+    put32(h, e.size);
+    put16(h, static_cast<std::uint32_t>(e.name.size()));
+    put16(h, 0);
+    return h + e.name;
+}
+
+std::string central_header(const EntryRecord& e, DosStamp stamp) {
+    std::string h = "PK\x01\x02";
+    put16(h, version);  // made by: MS-DOS attributes, version 2.0
+    put16(h, version);
+    put16(h, utf8_flag);
+    put16(h, 0);
+    put16(h, stamp.time);
+    put16(h, stamp.date);
+    put32(h, e.crc);
+    put32(h, e.size);
+    put32(h, e.size);
+    put16(h, static_cast<std::uint32_t>(e.name.size()));
+    put16(h, 0);  // extra
+    put16(h, 0);  // comment
+    put16(h, 0);  // disk
+    put16(h, 0);  // internal attributes
+    put32(h, 0);  // external attributes
+    put32(h, e.offset);
+    return h + e.name;
+}
+
+std::string end_record(std::uint16_t entries, std::uint32_t cd_size, std::uint32_t cd_offset) {
+    std::string r = "PK\x05\x06";
+    put16(r, 0);
+    put16(r, 0);
+    put16(r, entries);
+    put16(r, entries);
+    put32(r, cd_size);
+    put32(r, cd_offset);
+    put16(r, 0);
+    return r;
+}
+
+bool entry_fits(std::uint64_t offset, std::uint64_t cd_size, std::uint64_t entries, std::size_t name_size,
+                std::uint64_t size) {
+    if (entries + 1 > max_entries || name_size > max_name_size || size > max_entry_size) return false;
+    // Every term is below 2^33, so the sum cannot wrap.
+    std::uint64_t total = offset + local_header_size + name_size + size + cd_size + central_header_size +
+                          name_size + end_record_size;
+    return offset <= max_archive_size && cd_size <= max_archive_size && total <= max_archive_size;
+}
+
+std::string entry_name(const fs::path& file, const fs::path& base) {
+    fs::path rel = file.lexically_relative(base);
+    if (rel.empty()) return {};
+    return clean_utf8(path_to_utf8(fs::path(rel.generic_string<fs::path::value_type>())));
+}
+
+bool name_below_base(const std::string& name) {
+    if (name.empty() || name == ".") return false;
+    return !(name == ".." || name.rfind("../", 0) == 0);
+}
+
+std::optional<EndRecord> find_end_record(std::string_view tail) {
+    if (tail.size() < end_record_size) return std::nullopt;
+    for (std::size_t at = tail.size() - end_record_size + 1; at-- > 0;) {
+        if (!has_signature(tail, at, '\x05', '\x06')) continue;
+        EndRecord r;
+        r.entries = static_cast<std::uint16_t>(get16(tail, at + 10));
+        r.cd_size = get32(tail, at + 12);
+        r.cd_offset = get32(tail, at + 16);
+        return r;
+    }
+    return std::nullopt;
+}
+
+WalkResult walk_central_directory(std::string_view cd, std::uint16_t entries, const std::string& skip_prefix,
+                                  std::vector<ZipEntry>& kept) {
+    std::size_t at = 0;
+    for (std::uint32_t visited = 0; visited < entries; ++visited) {
+        if (at > cd.size() || cd.size() - at < central_header_size) break;
+        if (!has_signature(cd, at, '\x01', '\x02')) break;
+        std::size_t n = get16(cd, at + 28), m = get16(cd, at + 30), k = get16(cd, at + 32);
+        if (cd.size() - at - central_header_size < n) break;
+        std::string name(cd.substr(at + central_header_size, n));
+        std::uint32_t method = get16(cd, at + 10);
+        bool folder = name.empty() || name.back() == '/';
+        if (!folder) {
+            if (method != 0) return WalkResult::compressed;
+            if (skip_prefix.empty() || name.compare(0, skip_prefix.size(), skip_prefix) != 0)
+                kept.push_back(ZipEntry{std::move(name), get32(cd, at + 20), get32(cd, at + 42)});
+        }
+        at += central_header_size + n + m + k;
+    }
+    return WalkResult::ok;
+}
+
+bool safe_entry_name(std::string_view name) {
+    if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return false;
+    return name.find("..") == std::string_view::npos && name.find(':') == std::string_view::npos;
+}
+
+fs::path entry_target(const fs::path& dest_dir, const std::string& name) {
+    std::string n = clean_utf8(name);
+    std::replace(n.begin(), n.end(), '\\', '/');
+    return dest_dir / path_from_utf8(n);
+}
+
+std::optional<std::uint64_t> local_data_offset(std::string_view header, std::uint64_t header_offset) {
+    if (header.size() < local_header_size || !has_signature(header, 0, '\x03', '\x04')) return std::nullopt;
+    return header_offset + local_header_size + get16(header, 26) + get16(header, 28);
+}

@@ -1,0 +1,65 @@
+#include "zip/zip_functions.h"
+
+#include <system_error>
+#include <thread>
+
+#include "app/helpers.h"
+#include "process/process.h"
+#include "zip/zip.h"
+
+namespace fs = std::filesystem;
+
+void zip_job(const std::string& id, const std::string& base, const std::string& archive,
+             const std::vector<std::string>& items) {
+    fs::path out = path_from_utf8(archive);
+    std::error_code ec;
+    if (out.has_parent_path()) fs::create_directories(out.parent_path(), ec);
+    // The old archive goes first, so it is never packed into the new one.
+    fs::remove(out, ec);
+
+    std::vector<fs::path> paths;
+    paths.reserve(items.size());
+    for (const auto& item : items) paths.push_back(path_from_utf8(item));
+    std::string err;
+    int r = zip_create(path_from_utf8(base), paths, out, err);
+    if (r <= 0) {
+        std::string reason = r == 0 ? "нет файлов для упаковки" : err;
+        js_call("onGameLog", std::string(pack_log_prefix) + reason + "\n");
+    }
+    resolve_call(id, 0, r > 0);
+}
+
+std::vector<std::string> tar_arguments(const std::string& program, const fs::path& archive, const fs::path& dest) {
+    return {program, "-xf", path_to_utf8(archive), "-C", path_to_utf8(dest), "--exclude", "META-INF"};
+}
+
+bool extract_archive(const std::string& archive, const std::string& dest) {
+    fs::path to = path_from_utf8(dest);
+    fs::path from = path_from_utf8(archive);
+    std::error_code ec;
+    fs::create_directories(to, ec);
+    std::string err;
+    if (zip_extract(from, to, err, "META-INF/")) return true;
+    if (err != "compressed") return false;
+    // Nothing is written yet: the whole archive goes to tar.
+    std::string program = tar_program();
+    if (program.empty()) return false;
+    std::string output;
+    return run_capture(tar_arguments(program, from, to), output, tar_wait_ms) == 0;
+}
+
+void extract_job(const std::string& id, const std::string& archive, const std::string& dest) {
+    resolve_call(id, 0, extract_archive(archive, dest));
+}
+
+void native_zip(const std::string& id, const json& args) {
+    std::vector<std::string> items;
+    if (args.is_array() && args.size() >= 3 && args[2].is_array())
+        for (const auto& v : args[2])
+            if (v.is_string()) items.push_back(v.get<std::string>());
+    std::thread(zip_job, id, arg_string(args, 0, ""), arg_string(args, 1, ""), std::move(items)).detach();
+}
+
+void native_extract(const std::string& id, const json& args) {
+    std::thread(extract_job, id, arg_string(args, 0, ""), arg_string(args, 1, "")).detach();
+}
