@@ -8,6 +8,7 @@
 #include "app/bridge.h"
 #include "app/helpers.h"
 #include "app/state.h"
+#include "support/file_helpers.h"
 #include "support/headless_engine.h"
 #include "support/temp_dir.h"
 #include "zip/zip.h"
@@ -16,17 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void write_file(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string u8(const fs::path& p) { return path_to_utf8(p); }
 
@@ -81,7 +71,7 @@ TEST_F(ZipFunctions, NothingToPackIsLoggedBeforeTheCallSettlesFalse) {
     ASSERT_EQ(ev.size(), 2u);
     EXPECT_EQ(ev[0], log_script("нет файлов для упаковки"));
     EXPECT_EQ(ev[1].rfind("window.__webview__.onReply(", 0), 0u) << "the line comes before the settlement";
-    EXPECT_EQ(read_file(zip), std::string("PK\5\6") + std::string(18, '\0'));
+    EXPECT_EQ(read_all(zip), std::string("PK\5\6") + std::string(18, '\0'));
 
     // Items that are not texts are passed over; so is a list that is not one.
     EXPECT_EQ(call("native_zip", {u8(tmp.path()), u8(zip), json::array({1, nullptr, true})}), "false");
@@ -91,8 +81,8 @@ TEST_F(ZipFunctions, NothingToPackIsLoggedBeforeTheCallSettlesFalse) {
 
 TEST_F(ZipFunctions, PackThenExtractRecreatesTheFiles) {
     fs::path base = tmp.path() / "game";
-    write_file(base / "options.txt", "opts");
-    write_file(base / path_from_utf8("сохранения/мир/level.dat"), std::string("\0\1", 2));
+    put(base / "options.txt", "opts");
+    put(base / path_from_utf8("сохранения/мир/level.dat"), std::string("\0\1", 2));
     fs::path zip = tmp.path() / "out.zip";
     // Whatever stood at the archive path goes first, an empty folder too.
     fs::create_directories(zip);
@@ -101,41 +91,41 @@ TEST_F(ZipFunctions, PackThenExtractRecreatesTheFiles) {
     EXPECT_TRUE(logs().empty());
     fs::path dest = tmp.path() / "a" / "b" / "dest";
     EXPECT_EQ(call("native_extract", {u8(zip), u8(dest)}), "true");
-    EXPECT_EQ(read_file(dest / "options.txt"), "opts");
-    EXPECT_EQ(read_file(dest / path_from_utf8("сохранения/мир/level.dat")), std::string("\0\1", 2));
+    EXPECT_EQ(read_all(dest / "options.txt"), "opts");
+    EXPECT_EQ(read_all(dest / path_from_utf8("сохранения/мир/level.dat")), std::string("\0\1", 2));
     EXPECT_TRUE(logs().empty()) << "extraction logs nothing";
 }
 
 TEST_F(ZipFunctions, OldArchiveIsRemovedEvenWhenPackingFails) {
     fs::path zip = tmp.path() / "out.zip";
-    write_file(zip, "old archive");
+    put(zip, "old archive");
     EXPECT_EQ(call("native_zip", {u8(tmp.path() / "nothing"), u8(zip), {"x"}}), "false");
-    EXPECT_NE(read_file(zip), "old archive");
+    EXPECT_NE(read_all(zip), "old archive");
 
     // Below a file no archive can be created.
-    write_file(tmp.path() / "file", "f");
+    put(tmp.path() / "file", "f");
     EXPECT_EQ(call("native_zip", {u8(tmp.path()), u8(tmp.path() / "file" / "x.zip"), {"file"}}), "false");
     EXPECT_EQ(logs().back(), log_script("не удалось создать архив"));
 }
 
 TEST_F(ZipFunctions, StoredMetaInfIsLeftOutAndBadArchivesSettleFalse) {
     fs::path base = tmp.path() / "jar";
-    write_file(base / "META-INF" / "MANIFEST.MF", "Manifest-Version: 1.0\n");
-    write_file(base / "net" / "A.class", "class");
+    put(base / "META-INF" / "MANIFEST.MF", "Manifest-Version: 1.0\n");
+    put(base / "net" / "A.class", "class");
     fs::path zip = tmp.path() / "x.jar";
     std::string e;
     ASSERT_EQ(zip_create(base, {""}, zip, e), 2) << e;
 
     fs::path dest = tmp.path() / "out";
     EXPECT_EQ(call("native_extract", {u8(zip), u8(dest)}), "true");
-    EXPECT_EQ(read_file(dest / "net" / "A.class"), "class");
+    EXPECT_EQ(read_all(dest / "net" / "A.class"), "class");
     EXPECT_FALSE(fs::exists(dest / "META-INF"));
 
     // Unreadable or damaged: false, no event, yet the destination exists.
     fs::path dest2 = tmp.path() / "made" / "anyway";
     EXPECT_EQ(call("native_extract", {u8(tmp.path() / "missing.zip"), u8(dest2)}), "false");
     EXPECT_TRUE(fs::is_directory(dest2));
-    write_file(tmp.path() / "bad.zip", "not a zip at all, long enough to be searched");
+    put(tmp.path() / "bad.zip", "not a zip at all, long enough to be searched");
     EXPECT_EQ(call("native_extract", {u8(tmp.path() / "bad.zip"), u8(dest2)}), "false");
     EXPECT_EQ(call("native_extract", json::array()), "false");
     EXPECT_TRUE(logs().empty());
@@ -145,7 +135,7 @@ TEST_F(ZipFunctions, ParallelJobsShareNothingButTheTable) {
     std::vector<std::string> ids;
     for (int i = 0; i < 6; ++i) {
         fs::path base = tmp.path() / ("b" + std::to_string(i));
-        write_file(base / "f.txt", std::string(100000 + i, static_cast<char>('a' + i)));
+        put(base / "f.txt", std::string(100000 + i, static_cast<char>('a' + i)));
         ids.push_back(engine.call("native_zip", json_to_text({u8(base), u8(tmp.path() / ("z" + std::to_string(i) + ".zip")), {""}})));
     }
     for (const auto& id : ids) {
@@ -156,7 +146,7 @@ TEST_F(ZipFunctions, ParallelJobsShareNothingButTheTable) {
     for (int i = 0; i < 6; ++i) {
         fs::path dest = tmp.path() / ("d" + std::to_string(i));
         EXPECT_EQ(call("native_extract", {u8(tmp.path() / ("z" + std::to_string(i) + ".zip")), u8(dest)}), "true");
-        EXPECT_EQ(read_file(dest / "f.txt"), std::string(100000 + i, static_cast<char>('a' + i)));
+        EXPECT_EQ(read_all(dest / "f.txt"), std::string(100000 + i, static_cast<char>('a' + i)));
     }
 }
 

@@ -11,6 +11,8 @@
 #include "app/bridge.h"
 #include "app/helpers.h"
 #include "app/state.h"
+#include "support/file_helpers.h"
+#include "support/le_bytes.h"
 #include "support/headless_engine.h"
 #include "support/temp_dir.h"
 #include "zip/zip_functions.h"
@@ -18,20 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void write_file(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
-std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
 
 // One entry "a.txt" holding "hello" as a deflate stream of one stored block.
 std::string deflated_archive() {
@@ -80,12 +68,12 @@ TEST_F(TarFallback, MissingTarSettlesFalseAndTheStandInSeesTheExactCommandLine) 
     fs::path recorder = exe_dir() / "tar_recorder.exe";
     ASSERT_TRUE(fs::exists(recorder));
     // A stand-in left behind by an interrupted run goes first.
-    if (fs::exists(tar) && read_file(tar) == read_file(recorder)) fs::remove(tar);
+    if (fs::exists(tar) && read_all(tar) == read_all(recorder)) fs::remove(tar);
     ASSERT_FALSE(fs::exists(tar)) << "this prefix has a tar.exe of its own";
     EXPECT_EQ(tar_program(), path_to_utf8(tar));
 
     fs::path archive = tmp.path() / "with space" / "архив.zip";
-    write_file(archive, deflated_archive());
+    put(archive, deflated_archive());
     fs::path dest = tmp.path() / "папка назначения";
     EXPECT_EQ(extract(archive, dest), "false");
     EXPECT_TRUE(fs::is_directory(dest));
@@ -95,7 +83,7 @@ TEST_F(TarFallback, MissingTarSettlesFalseAndTheStandInSeesTheExactCommandLine) 
     fs::path log = tmp.path() / "tar.log";
     SetEnvironmentVariableW(L"QUORVEL_TAR_LOG", log.c_str());
     EXPECT_EQ(extract(archive, dest), "true");
-    EXPECT_EQ(read_file(log), path_to_utf8(tar) + " -xf \"" + path_to_utf8(archive) + "\" -C \"" +
+    EXPECT_EQ(read_all(log), path_to_utf8(tar) + " -xf \"" + path_to_utf8(archive) + "\" -C \"" +
                                   path_to_utf8(dest) + "\" --exclude META-INF");
 
     SetEnvironmentVariableW(L"QUORVEL_TAR_EXIT", L"1");

@@ -14,6 +14,7 @@
 #include "app/helpers.h"
 #include "app/state.h"
 #include "process/process.h"
+#include "support/file_helpers.h"
 #include "support/headless_engine.h"
 #include "support/temp_dir.h"
 #include "zip/zip.h"
@@ -23,24 +24,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void write_file(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> tree(const fs::path& dir) {
     std::vector<std::string> out;
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec))
         if (it->is_regular_file()) {
-            std::string data = read_file(it->path());
+            std::string data = read_all(it->path());
             out.push_back(it->path().lexically_relative(dir).string() + " " + std::to_string(data.size()) + " " +
                           std::to_string(crc32_of(data)));
         }
@@ -119,12 +109,12 @@ protected:
         unsetenv("LC_ALL");
 
         src = tmp.path() / "src";
-        write_file(src / "readme.txt", "hello\n");
-        write_file(src / "empty", "");
-        write_file(src / "with space" / "файл ё.txt", "кириллица");
+        put(src / "readme.txt", "hello\n");
+        put(src / "empty", "");
+        put(src / "with space" / "файл ё.txt", "кириллица");
         std::string bin;
         for (unsigned i = 0; i < (3u << 19) + 5; ++i) bin += static_cast<char>((i * 7919u) >> 3);
-        write_file(src / "deep" / "er" / "data.bin", bin);
+        put(src / "deep" / "er" / "data.bin", bin);
         fs::create_directories(src / "empty-folder");
     }
     std::string extract_call(const fs::path& archive, const fs::path& dest) {
@@ -197,8 +187,8 @@ TEST_F(ZipInterop, DeflatedArchivesAreRefusedThenUnpackedByTheSystemTar) {
     REQUIRE_TOOL("python3", "python3");
     REQUIRE_TOOL("bsdtar", "libarchive-tools");
     auto expected = tree(src);
-    write_file(src / "META-INF" / "MANIFEST.MF", "Manifest-Version: 1.0\n");
-    write_file(src / "META-INF" / "sub" / "x.SF", "sig");
+    put(src / "META-INF" / "MANIFEST.MF", "Manifest-Version: 1.0\n");
+    put(src / "META-INF" / "sub" / "x.SF", "sig");
 
     for (const std::string what : {"info-zip.zip", "python.zip"}) {
         fs::path zip = tmp.path() / what;
@@ -222,7 +212,7 @@ TEST_F(ZipInterop, DeflatedArchivesAreRefusedThenUnpackedByTheSystemTar) {
 
 TEST_F(ZipInterop, TarFallbackArgumentsAndFailures) {
     REQUIRE_TOOL("zip", "zip");
-    write_file(src / "big.txt", std::string(100000, 'x'));  // deflate surely shrinks it
+    put(src / "big.txt", std::string(100000, 'x'));  // deflate surely shrinks it
     fs::path zip = tmp.path() / "deflated.zip";
     ASSERT_EQ(run_in(src, {"zip", "-r", "-q", zip.string(), "big.txt"}, out), 0) << out;
 
@@ -239,7 +229,7 @@ TEST_F(ZipInterop, TarFallbackArgumentsAndFailures) {
 
     fs::path dest = tmp.path() / "d e s t";
     EXPECT_EQ(extract_call(zip, dest), "true");
-    EXPECT_EQ(read_file(log), "-xf\n" + zip.string() + "\n-C\n" + dest.string() + "\n--exclude\nMETA-INF\n");
+    EXPECT_EQ(read_all(log), "-xf\n" + zip.string() + "\n-C\n" + dest.string() + "\n--exclude\nMETA-INF\n");
     EXPECT_TRUE(fs::is_directory(dest));
 
     setenv("QUORVEL_TAR_EXIT", "3", 1);
@@ -254,7 +244,7 @@ TEST_F(ZipInterop, TarFallbackArgumentsAndFailures) {
 
 TEST(ZipLimitsPosix, FullDiskIsAWriteErrorEvenWhenOnlyTheCloseFails) {
     TempDir tmp;
-    write_file(tmp.path() / "a.txt", "small enough to sit in the stream's buffer");
+    put(tmp.path() / "a.txt", "small enough to sit in the stream's buffer");
     std::string err;
     EXPECT_EQ(zip_create(tmp.path(), {"a.txt"}, "/dev/full", err), -1);
     EXPECT_EQ(err, "ошибка записи архива");
@@ -264,12 +254,12 @@ TEST(ZipLimitsPosix, FullDiskIsAWriteErrorEvenWhenOnlyTheCloseFails) {
 // Linux only: under Wine the 131071 file opens take minutes.
 TEST(ZipLimitsPosix, MoreThan65535EntriesAreRefusedNotWrapped) {
     TempDir tmp;
-    write_file(tmp.path() / "e", "");
+    put(tmp.path() / "e", "");
     fs::path zip = tmp.path() / "out.zip";
     std::string err;
     std::vector<fs::path> items(65535, "e");  // a file named twice is packed twice
     ASSERT_EQ(zip_create(tmp.path(), items, zip, err), 65535) << err;
-    std::string bytes = read_file(zip);
+    std::string bytes = read_all(zip);
     EXPECT_EQ(static_cast<unsigned char>(bytes[bytes.size() - 12]), 0xFF);
     EXPECT_EQ(static_cast<unsigned char>(bytes[bytes.size() - 11]), 0xFF);
     std::string out;
@@ -292,7 +282,7 @@ void make_sparse(const fs::path& p, off_t size) {
 TEST(ZipLimitsPosix, FilesTooLargeForTheSizeFieldsAreLeftOut) {
     TempDir tmp;
     make_sparse(tmp.path() / "ffffffff", 0xFFFFFFFFll);
-    write_file(tmp.path() / "small", "s");
+    put(tmp.path() / "small", "s");
     fs::path zip = tmp.path() / "out.zip";
     std::string err;
     EXPECT_EQ(zip_create(tmp.path(), {"ffffffff", "small"}, zip, err), 1) << err;
@@ -306,7 +296,7 @@ TEST(ZipLimitsPosix, ArchivePastFourGibIsRefused) {
     TempDir tmp;
     // Fits the size fields, but not with its headers below 4 GiB.
     make_sparse(tmp.path() / "fffffffe", 0xFFFFFFFEll);
-    write_file(tmp.path() / "small", "s");
+    put(tmp.path() / "small", "s");
     fs::path zip = tmp.path() / "out.zip";
     std::string err;
     EXPECT_EQ(zip_create(tmp.path(), {"small", "fffffffe"}, zip, err), -1);

@@ -6,26 +6,14 @@
 #include <iterator>
 
 #include "app/helpers.h"
+#include "support/file_helpers.h"
+#include "support/le_bytes.h"
 #include "support/temp_dir.h"
 #include "zip/zip.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void write_file(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
-std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
 
 struct Raw {
     Raw(std::string n, std::string d, unsigned m = 0, std::string extra = "", bool bad = false)
@@ -66,7 +54,7 @@ std::vector<std::string> tree(const fs::path& dir) {
          it.increment(ec))
         if (it->is_regular_file())
             out.push_back(path_to_utf8(fs::path(it->path().lexically_relative(dir).generic_string<fs::path::value_type>())) +
-                          "=" + read_file(it->path()));
+                          "=" + read_all(it->path()));
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -76,7 +64,7 @@ protected:
     fs::path archive() { return tmp.path() / "in.zip"; }
     fs::path dest() { return tmp.path() / "dest"; }
     bool extract(const std::string& bytes, const std::string& skip = "") {
-        write_file(archive(), bytes);
+        put(archive(), bytes);
         fs::create_directories(dest());
         err = "untouched";
         return zip_extract(archive(), dest(), err, skip);
@@ -87,10 +75,10 @@ protected:
 
 TEST_F(ZipReader, RoundTripOfOurOwnArchive) {
     fs::path src = tmp.path() / "src";
-    write_file(src / "a.txt", "alpha");
-    write_file(src / "empty", "");
-    write_file(src / path_from_utf8("вложено/глубже/файл.bin"), std::string("\0\1\2\xff", 4));
-    write_file(src / "big.bin", std::string((1 << 20) + 17, 'q'));  // more than one buffer
+    put(src / "a.txt", "alpha");
+    put(src / "empty", "");
+    put(src / path_from_utf8("вложено/глубже/файл.bin"), std::string("\0\1\2\xff", 4));
+    put(src / "big.bin", std::string((1 << 20) + 17, 'q'));  // more than one buffer
     std::string e;
     ASSERT_EQ(zip_create(src, {""}, archive(), e), 4) << e;
     ASSERT_TRUE(zip_extract(archive(), dest(), e, "")) << e;
@@ -221,10 +209,10 @@ TEST_F(ZipReader, BadUtf8NamesBecomeReplacementCharacters) {
 
 TEST_F(ZipReader, AnEntryNamedLikeTheArchiveDoesNotOverwriteIt) {
     std::string zip = build({{"in.zip", "overwritten"}, {"after.txt", "A"}});
-    write_file(archive(), zip);
+    put(archive(), zip);
     ASSERT_TRUE(zip_extract(archive(), tmp.path(), err, "")) << err;
-    EXPECT_EQ(read_file(archive()), zip);
-    EXPECT_EQ(read_file(tmp.path() / "after.txt"), "A");
+    EXPECT_EQ(read_all(archive()), zip);
+    EXPECT_EQ(read_all(tmp.path() / "after.txt"), "A");
 }
 
 }  // namespace

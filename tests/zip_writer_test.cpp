@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "app/helpers.h"
+#include "support/file_helpers.h"
+#include "support/le_bytes.h"
 #include "support/temp_dir.h"
 #include "zip/zip.h"
 #include "zip/zip_io.h"
@@ -16,24 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void write_file(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
-std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
-unsigned get16(const std::string& s, size_t at) {
-    return static_cast<unsigned char>(s.at(at)) | static_cast<unsigned char>(s.at(at + 1)) << 8;
-}
-std::uint32_t get32(const std::string& s, size_t at) { return get16(s, at) | get16(s, at + 2) << 16; }
 
 // The records as the format describes them, spelled out field by field.
 std::string local(const std::string& name, std::uint32_t crc, std::uint32_t size, std::uint32_t stamp) {
@@ -121,19 +105,19 @@ TEST(DosStamp, FieldsAndOutOfRangeYears) {
 
 TEST_F(ZipWriter, EmptyListGivesTheBareEndRecord) {
     EXPECT_EQ(pack({}), 0);
-    EXPECT_EQ(read_file(out()), std::string("PK\5\6") + std::string(18, '\0'));
+    EXPECT_EQ(read_all(out()), std::string("PK\5\6") + std::string(18, '\0'));
     EXPECT_EQ(err, "untouched");
 }
 
 TEST_F(ZipWriter, ByteExactLayoutWithOneStampForTheRun) {
-    write_file(base() / "empty.txt", "");
-    write_file(base() / "sub" / "a.txt", "hello");
+    put(base() / "empty.txt", "");
+    put(base() / "sub" / "a.txt", "hello");
     fs::create_directories(base() / "sub" / "nothing-here");
 
     std::time_t before = std::time(nullptr);
     ASSERT_EQ(pack({"empty.txt", "sub"}), 2) << err;
     std::time_t after = std::time(nullptr);
-    std::string zip = read_file(out());
+    std::string zip = read_all(out());
     ASSERT_GE(zip.size(), 30u);
     std::uint32_t stamp = get32(zip, 10);
 
@@ -156,9 +140,9 @@ TEST_F(ZipWriter, ByteExactLayoutWithOneStampForTheRun) {
 
 TEST_F(ZipWriter, CyrillicNamesAreUtf8) {
     const std::string name = "папка/файл ё.txt";
-    write_file(base() / path_from_utf8(name), "данные");
+    put(base() / path_from_utf8(name), "данные");
     ASSERT_EQ(pack({path_from_utf8("папка")}), 1) << err;
-    std::string zip = read_file(out());
+    std::string zip = read_all(out());
     EXPECT_EQ(get16(zip, 6), 0x0800u);
     EXPECT_EQ(zip.substr(30, get16(zip, 26)), name);
     EXPECT_EQ(get32(zip, 14), crc32_of("данные"));
@@ -166,45 +150,45 @@ TEST_F(ZipWriter, CyrillicNamesAreUtf8) {
 }
 
 TEST_F(ZipWriter, ItemsResolvedAgainstTheBase) {
-    write_file(base() / "a.txt", "A");
-    write_file(base() / "d" / "b.txt", "B");
-    write_file(tmp.path() / "outside.txt", "X");
+    put(base() / "a.txt", "A");
+    put(base() / "d" / "b.txt", "B");
+    put(tmp.path() / "outside.txt", "X");
 
     // Missing items are ignored, a file named twice is packed twice.
     EXPECT_EQ(pack({"missing", "a.txt", "d", "d/b.txt"}), 3) << err;
-    EXPECT_EQ(names_in(read_file(out())), (std::vector<std::string>{"a.txt", "d/b.txt", "d/b.txt"}));
+    EXPECT_EQ(names_in(read_all(out())), (std::vector<std::string>{"a.txt", "d/b.txt", "d/b.txt"}));
 
     // The empty item is the base itself; an absolute item inside the base
     // is named relative to it.
     EXPECT_EQ(pack({""}), 2);
-    auto names = names_in(read_file(out()));
+    auto names = names_in(read_all(out()));
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "d/b.txt"}));
     EXPECT_EQ(pack({base() / "d" / "b.txt"}), 1);
-    EXPECT_EQ(names_in(read_file(out())), std::vector<std::string>{"d/b.txt"});
+    EXPECT_EQ(names_in(read_all(out())), std::vector<std::string>{"d/b.txt"});
 
     // A base given with a trailing separator names files the same way.
     err.clear();
     EXPECT_EQ(zip_create(path_from_utf8(path_to_utf8(base()) + "/"), {"d"}, out(), err), 1);
-    EXPECT_EQ(names_in(read_file(out())), std::vector<std::string>{"d/b.txt"});
+    EXPECT_EQ(names_in(read_all(out())), std::vector<std::string>{"d/b.txt"});
 
     // A file outside the base would be named "../outside.txt": left out,
     // so no archive of ours carries a name that climbs out.
     EXPECT_EQ(pack({"../outside.txt"}), 0);
     EXPECT_EQ(pack({tmp.path() / "outside.txt", "a.txt"}), 1);
-    EXPECT_EQ(names_in(read_file(out())), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(names_in(read_all(out())), std::vector<std::string>{"a.txt"});
 }
 
 TEST_F(ZipWriter, AnOldArchiveInsideTheBaseIsNotPackedIntoItself) {
-    write_file(base() / "a.txt", "A");
-    write_file(base() / "out.zip", std::string(3 << 20, 'z'));
+    put(base() / "a.txt", "A");
+    put(base() / "out.zip", std::string(3 << 20, 'z'));
     err.clear();
     ASSERT_EQ(zip_create(base(), {""}, base() / "out.zip", err), 1) << err;
-    EXPECT_EQ(names_in(read_file(base() / "out.zip")), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(names_in(read_all(base() / "out.zip")), std::vector<std::string>{"a.txt"});
 }
 
 TEST_F(ZipWriter, ArchiveThatCannotBeCreated) {
-    write_file(base() / "a.txt", "A");
+    put(base() / "a.txt", "A");
     err.clear();
     EXPECT_EQ(zip_create(base(), {"a.txt"}, tmp.path() / "no-such-folder" / "x.zip", err), -1);
     EXPECT_EQ(err, "не удалось создать архив");
@@ -225,7 +209,7 @@ TEST(ZipLimits, FourGibBoundary) {
 }
 
 TEST_F(ZipWriter, FileThatChangedBetweenPassesKeepsItsCountedLength) {
-    write_file(tmp.path() / "src", "0123456789");
+    put(tmp.path() / "src", "0123456789");
     std::vector<char> buf(4);  // smaller than the data: several pieces
     for (std::uint64_t count : {0, 3, 10, 17}) {
         std::FILE* in = zip_open_read(tmp.path() / "src");
@@ -236,7 +220,7 @@ TEST_F(ZipWriter, FileThatChangedBetweenPassesKeepsItsCountedLength) {
         std::fclose(dst);
         std::string want = std::string("0123456789").substr(0, count);
         want.resize(count, '\0');
-        EXPECT_EQ(read_file(tmp.path() / "dst"), want) << count;
+        EXPECT_EQ(read_all(tmp.path() / "dst"), want) << count;
     }
 }
 
