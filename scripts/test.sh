@@ -19,6 +19,15 @@ status=0
 echo "== Linux tests"
 ctest --preset linux -j "$jobs" || status=1
 
+# The unit and integration tests again under the sanitizers (the end-to-end
+# runs of the whole launcher stay with the plain build).
+for preset in asan tsan; do
+  echo "== Linux tests under $preset"
+  cmake --preset $preset >/dev/null
+  cmake --build --preset $preset -j "$jobs"
+  ctest --preset $preset -j "$jobs" -E '^EndToEnd\.' || status=1
+done
+
 echo "== Windows tests (Wine)"
 . scripts/xvfb.sh
 start_xvfb
