@@ -151,6 +151,18 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
     EXPECT_EQ(r["gameLog"], json::parse(R"(["one\ntwo\n","three"])"));
     EXPECT_EQ(r["runJavaNoHandler"]["value"], 0);
 
+    // The game ran hidden, logged, exited; a second launch meanwhile was refused.
+    EXPECT_EQ(r["launch"]["value"]["ok"], true);
+    EXPECT_TRUE(r["launch"]["value"]["pid"].is_number_unsigned());
+    EXPECT_EQ(r["runningDuring"]["value"], true);
+    EXPECT_EQ(r["secondLaunch"]["value"], json::parse(R"({"ok":false,"error":"Игра уже запущена"})"));
+    EXPECT_EQ(r["gameExit"], 3);
+    EXPECT_EQ(r["gameLines"], json::parse(R"(["game line\n"])"));
+    EXPECT_EQ(r["runningAfter"]["value"], false);
+    EXPECT_EQ(r["visibility"], json::parse(R"(["hidden","visible"])")) << "hidden while the game ran";
+    EXPECT_EQ(r["launchMissing"]["value"],
+              json::parse(R"({"ok":false,"error":"Не удалось запустить Java (код 2). Проверьте путь: ./no-such-java"})"));
+
     // The page sees all 34 native functions.
     EXPECT_EQ(r["bound"].size(), 34u);
 }

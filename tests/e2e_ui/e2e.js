@@ -77,6 +77,22 @@ async function main() {
   await step('runJavaNoHandler', call('native_runJava', child, ['out:unheard\n']));
   await sleep(200);
 
+  // The game: hidden window while it runs, its log, its exit code.
+  const visibility = [];
+  document.addEventListener('visibilitychange', () => visibility.push(document.visibilityState));
+  const gameLines = [];
+  window.onGameLog = (text) => gameLines.push(text);
+  const exited = new Promise((resolve) => { window.onGameExit = resolve; });
+  await step('launch', call('native_launch', child, ['out:game line\n', 'sleep:500', 'exit:3'], '', true));
+  await step('runningDuring', call('native_gameRunning'));
+  await step('secondLaunch', call('native_launch', child, [], '', false));
+  report.gameExit = await Promise.race([exited, sleep(15000).then(() => 'timeout')]);
+  await sleep(200);
+  report.gameLines = gameLines;
+  report.visibility = visibility;
+  await step('runningAfter', call('native_gameRunning'));
+  await step('launchMissing', call('native_launch', './no-such-java', [], '', false));
+
   report.done = true;
 }
 
