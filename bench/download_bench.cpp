@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <string>
 
 #include "app/bridge.h"
@@ -19,8 +20,22 @@
 
 namespace fs = std::filesystem;
 
+// The files are read once, before the port is printed: a server that reads
+// from disk on every request costs more CPU than the clients it serves and
+// would hide their differences.
 int serve(const fs::path& root) {
-    TestHttpServer server([&](const TestRequest& r) { return TestHttpServer::file_from(root, r); });
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (!e.is_regular_file()) continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        std::string body(static_cast<std::size_t>(e.file_size()), '\0');
+        in.read(body.data(), static_cast<std::streamsize>(body.size()));
+        files["/" + e.path().lexically_relative(root).generic_string()] = std::move(body);
+    }
+    TestHttpServer server([&](const TestRequest& r) {
+        auto it = files.find(r.target);
+        return it == files.end() ? TestResponse::text(404, "not found") : TestResponse::text(200, it->second);
+    });
     std::cout << server.port() << std::endl;
     std::string line;
     while (std::getline(std::cin, line)) {

@@ -1,8 +1,11 @@
 #!/bin/sh
 # Batch downloader throughput next to aria2c and curl (Debian packages
 # aria2, curl, time): 2,000 files of 16 KiB and 20 files of 8 MiB from one
-# local server, 16 transfers at a time. Prints files/s, MB/s, the ratio of
-# ours to each peer, and peak memory. Not a test; run by hand after
+# local server (files held in memory), 16 transfers at a time. Each tool gets
+# an untimed warm-up, then ROUNDS (default 3) timed runs, taken in turns so
+# that a busy machine hurts all alike; the median counts. Prints files/s,
+# MB/s, the ratio of ours to each peer, and peak memory. Not a test; run by
+# hand after
 #   cmake --preset linux && cmake --build build/linux --target http_client_test
 # (which builds the libraries linked here).
 set -eu
@@ -30,6 +33,7 @@ i=0
 while [ $i -lt 2000 ]; do cp "$work/seed16k" "$work/root/small/f$i.bin"; i=$((i + 1)); done
 i=0
 while [ $i -lt 20 ]; do cp "$work/seed8m" "$work/root/large/f$i.bin"; i=$((i + 1)); done
+sync
 files=2020
 bytes=$((2000 * 16384 + 20 * 8388608))
 
@@ -48,29 +52,55 @@ for d in small large; do
     while [ $i -lt $n ]; do
         printf '%s/%s/f%d.bin\t%s/f%d.bin\n' "$base" $d $i $d $i >>"$work/ours.list"
         printf '%s/%s/f%d.bin\n  out=%s/f%d.bin\n' "$base" $d $i $d $i >>"$work/aria.list"
-        printf 'url = "%s/%s/f%d.bin"\noutput = "%s/out/%s/f%d.bin"\n' "$base" $d $i "$work" $d $i >>"$work/curl.cfg"
+        printf 'url = "%s/%s/f%d.bin"\noutput = "@OUT@/%s/f%d.bin"\n' "$base" $d $i $d $i >>"$work/curl.cfg"
         i=$((i + 1))
     done
 done
 
-# run NAME COMMAND...: wall time and peak memory of one client.
+# Every run writes into a folder of its own that is removed only at the
+# end: files deleted just before a run make the file system search its
+# inode tables for reusable entries, which costs each file creation far
+# more than the download and punishes the tool that creates in parallel.
+# Outputs of earlier runs are flushed before the clock starts.
+rounds=${ROUNDS:-3}
+runs=0
+# run NAME COMMAND...: wall time and peak memory of one client; OUT in the
+# command is replaced by this run's output folder.
 run() {
     name=$1; shift
-    rm -rf "$work/out"; mkdir -p "$work/out/small" "$work/out/large"
+    runs=$((runs + 1))
+    out="$work/out$runs"
+    mkdir -p "$out/small" "$out/large"
+    sed "s#@OUT@#$out#" "$work/curl.cfg" >"$work/curl.run.cfg"
+    cmd=""
+    for a in "$@"; do cmd="$cmd '$(printf '%s' "$a" | sed "s#@OUT@#$out#g")'"; done
+    sync
     start=$(date +%s.%N)
-    /usr/bin/time -f "%M" -o "$work/$name.mem" "$@" >/dev/null 2>"$work/$name.err" || {
+    eval /usr/bin/time -f "%M" -o "'$work/$name.mem'" "$cmd" >/dev/null 2>"$work/$name.err" || {
         echo "$name failed:"; tail -5 "$work/$name.err"; exit 1; }
     end=$(date +%s.%N)
-    got=$(find "$work/out" -type f -name 'f*.bin' | wc -l)
+    got=$(find "$out" -type f -name 'f*.bin' | wc -l)
     [ "$got" -eq $files ] || { echo "$name fetched $got of $files files"; exit 1; }
+    [ "${timed:-0}" -eq 1 ] || return 0
     echo "$name $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $(cat "$work/$name.mem")" >>"$work/results"
 }
 
 : >"$work/results"
-run ours "$work/download_bench" fetch "$work/ours.list" "$work/out"
-run aria2c aria2c -q -j16 -x1 --allow-overwrite=true --auto-file-renaming=false \
-    --file-allocation=none -d "$work/out" -i "$work/aria.list"
-run curl curl -s --parallel --parallel-max 16 -K "$work/curl.cfg"
+round=0
+while [ $round -le "$rounds" ]; do
+    timed=$([ $round -gt 0 ] && echo 1 || echo 0)
+    run ours "$work/download_bench" fetch "$work/ours.list" @OUT@
+    run aria2c aria2c -q -j16 -x1 --allow-overwrite=true --auto-file-renaming=false \
+        --file-allocation=none -d @OUT@ -i "$work/aria.list"
+    run curl curl -s --parallel --parallel-max 16 -K "$work/curl.run.cfg"
+    round=$((round + 1))
+done
+# Median wall time (and the peak memory of that run) per tool, in run order.
+for name in ours aria2c curl; do
+    awk -v n="$name" '$1 == n' "$work/results" | sort -k2,2 -g |
+        awk '{ l[NR] = $0 } END { print l[int((NR + 1) / 2)] }'
+done >"$work/median"
+mv "$work/median" "$work/results"
 
 ours=$(awk '$1 == "ours" { print $2 }' "$work/results")
 printf '%-8s %9s %10s %9s %14s %12s\n' tool seconds files/s MB/s "ours/this" "peak MB"

@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -245,6 +246,11 @@ bool download_file(const std::string& url, const fs::path& dest, const HeaderLis
         err = "Не удалось создать файл " + path_to_utf8(dest);
         return false;
     }
+    // The C library's default buffer (4 KiB here) splits every received piece
+    // into several system writes; one piece's worth turns that into about
+    // one write per piece. Freed only after the fclose below.
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[receive_piece]);
+    if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, receive_piece);
     PartFileWriter writer{file, 0, progress};
     bool ok = http_fetch(
         url, [&](const char* data, std::uint64_t size) { return writer.write_download_chunk(data, size); }, err,
