@@ -151,6 +151,19 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
     EXPECT_EQ(r["gameLog"], json::parse(R"(["one\ntwo\n","three"])"));
     EXPECT_EQ(r["runJavaNoHandler"]["value"], 0);
 
+    // The batch: two files in place, one 404 after its three attempts, and
+    // at least the last progress event before the settlement.
+    json dl = r["download"]["value"];
+    EXPECT_EQ(dl["downloaded"], 2);
+    EXPECT_EQ(dl["failedCount"], 1);
+    EXPECT_EQ(dl["ok"], false);
+    EXPECT_EQ(dl["cancelled"], false);
+    EXPECT_GE(r["progressBeforeSettle"].get<int>(), 1);
+    EXPECT_TRUE(r["lastProgress"].is_object());
+    EXPECT_EQ(load_file_contents(dir.path() / "dl" / "sub" / "b.css", ok), "#styled { width: 123px; }\n");
+    EXPECT_EQ(fs::file_size(dir.path() / "dl" / "a.bin"), 100u);
+    EXPECT_FALSE(fs::exists(dir.path() / "dl" / "c.bin.part"));
+
     // The game ran hidden, logged, exited; a second launch meanwhile was refused.
     EXPECT_EQ(r["launch"]["value"]["ok"], true);
     EXPECT_TRUE(r["launch"]["value"]["pid"].is_number_unsigned());

@@ -77,6 +77,19 @@ async function main() {
   await step('runJavaNoHandler', call('native_runJava', child, ['out:unheard\n']));
   await sleep(200);
 
+  // A batch from our own server: the last progress event comes before the
+  // promise settles.
+  const progress = [];
+  window.onNativeProgress = (p) => progress.push(p);
+  const base = location.origin + '/';
+  await step('download', call('native_download', [
+    { url: base + 'range.bin', path: 'dl/a.bin' },
+    { url: base + 'style.css', path: 'dl/sub/b.css', size: 26 },
+    { url: base + 'missing.bin', path: 'dl/c.bin' },
+  ]));
+  report.progressBeforeSettle = progress.length;
+  report.lastProgress = progress[progress.length - 1];
+
   // The game: hidden window while it runs, its log, its exit code.
   const visibility = [];
   document.addEventListener('visibilitychange', () => visibility.push(document.visibilityState));
