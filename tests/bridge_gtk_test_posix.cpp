@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "app/bridge.h"
 #include "app/state.h"
@@ -25,6 +26,10 @@ var events = [];
   r.fulfilled = await settle(t_later('да'));
   r.rejected = await settle(t_later('нет'));
   r.refused = await settle(t_refuses());
+  // Called in one turn: the handlers must run in the page's order.
+  var calls = [];
+  for (var i = 0; i < 50; i++) calls.push(t_order_async(), t_order_sync());
+  await Promise.all(calls);
   await t_events();
   await new Promise(function (done) { setTimeout(done, 300); });
   r.events = events;
@@ -40,6 +45,15 @@ TEST(BridgeOverWebKit, PageSeesErrorObjectsReplacementsRejectionsAndEvents) {
     main_webview.set(e.get());
     e->set_allowed_origin(site.server.origin());
     std::string report;
+    std::vector<std::string> order;
+    bind_async("t_order_async", [&](const std::string& id, const json&) {
+        order.push_back("async");
+        resolve_call(id, 0, nullptr);
+    });
+    bind_sync("t_order_sync", [&](const json&) {
+        order.push_back("sync");
+        return json(nullptr);
+    });
     bind_sync("t_throws", [](const json&) -> json { throw std::runtime_error("диск недоступен"); });
     bind_sync("t_bad_utf8", [](const json&) { return json(std::string("a\xFF" "b")); });
     bind_async("t_later", [](const std::string& id, const json& args) {
@@ -70,6 +84,9 @@ TEST(BridgeOverWebKit, PageSeesErrorObjectsReplacementsRejectionsAndEvents) {
     EXPECT_EQ(r["rejected"], json::parse(R"({"ok":false,"v":"отказ"})"));
     EXPECT_EQ(r["refused"], json::parse(R"({"ok":false,"v":"Отменено"})"));
     EXPECT_EQ(r["events"], json::parse(R"(["первое",{"n":2}])"));
+    std::vector<std::string> expected;
+    for (int i = 0; i < 50; ++i) expected.insert(expected.end(), {"async", "sync"});
+    EXPECT_EQ(order, expected);
 }
 
 }  // namespace

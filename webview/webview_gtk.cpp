@@ -398,21 +398,24 @@ private:
         if (!parse_message(text, m)) return;
         auto it = bindings_.find(m.method);
         if (it == bindings_.end()) return;  // never settled, as an unknown name should be
+        // Both kinds go through the queue, so handlers run in the order the
+        // page called them (a sync call never overtakes an earlier async one).
         if (it->second.sync) {
-            sync_fn fn = it->second.sync;  // the function may rebind its own name
-            HandlerScope scope(life_);
-            int status = 0;
-            std::string reply;
-            try {
-                reply = fn(m.params);
-            } catch (const std::exception& e) {
-                status = 1;
-                reply = json_string(e.what());
-            } catch (...) {
-                status = 1;
-                reply = json_string("unknown error");
-            }
-            if (!scope.engine_gone()) resolve(m.id, status, reply);
+            dispatch([this, fn = it->second.sync, id = m.id, params = m.params] {
+                HandlerScope scope(life_);
+                int status = 0;
+                std::string reply;
+                try {
+                    reply = fn(params);
+                } catch (const std::exception& e) {
+                    status = 1;
+                    reply = json_string(e.what());
+                } catch (...) {
+                    status = 1;
+                    reply = json_string("unknown error");
+                }
+                if (!scope.engine_gone()) resolve(id, status, reply);
+            });
             return;
         }
         dispatch([this, fn = it->second.fn, arg = it->second.arg, id = m.id, params = m.params] {
