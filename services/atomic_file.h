@@ -10,3 +10,7 @@
 // True when the complete content is in place; on any failure the old file,
 // if there was one, is left as it was and no temporary file remains.
 bool save_file_atomically(const std::filesystem::path& p, const std::string& data);
+
+// The file a save really replaces: a symbolic link keeps pointing where it
+// did and the file it names gets the new content.
+std::filesystem::path replacement_target(const std::filesystem::path& given);

@@ -38,12 +38,7 @@ bool write_all(int fd, const std::string& data) {
 bool save_file_atomically(const std::filesystem::path& given, const std::string& data) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::path target = given;
-    // A link keeps pointing where it did: the file it names is replaced.
-    if (fs::is_symlink(fs::symlink_status(target, ec))) {
-        fs::path real = fs::canonical(target, ec);
-        if (!ec) target = real;
-    }
+    fs::path target = replacement_target(given);
     fs::path dir = target.parent_path();
     if (!dir.empty()) fs::create_directories(dir, ec);
 

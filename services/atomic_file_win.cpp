@@ -29,9 +29,10 @@ bool write_all(HANDLE h, const std::string& data) {
 
 }  // namespace
 
-bool save_file_atomically(const std::filesystem::path& target, const std::string& data) {
+bool save_file_atomically(const std::filesystem::path& given, const std::string& data) {
     namespace fs = std::filesystem;
     std::error_code ec;
+    fs::path target = replacement_target(given);
     fs::path dir = target.parent_path();
     if (!dir.empty()) fs::create_directories(dir, ec);
 
