@@ -134,6 +134,7 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
 
     EXPECT_EQ(r["setTitleDefault"]["value"], true);
     EXPECT_EQ(r["setTitle"]["value"], true);
+    EXPECT_EQ(r["loneSurrogate"]["value"], true) << "text cut inside an emoji still gets an answer";
     EXPECT_EQ(r["windowOther"]["value"], true);
     EXPECT_EQ(r["windowEmpty"]["value"], true);
     EXPECT_EQ(r["windowMin"]["value"], true);

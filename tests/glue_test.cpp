@@ -30,6 +30,22 @@ TEST(Glue, MessagesNeedStringIdAndMethodAndKeepParamsRaw) {
     EXPECT_FALSE(webview::parse_message("", m));
 }
 
+TEST(Glue, ALoneSurrogateStillGetsItsCallAnsweredWithoutArguments) {
+    // As JSON.stringify writes text cut in the middle of an emoji.
+    message m;
+    ASSERT_TRUE(webview::parse_message(R"({"id":"ab","method":"native_setTitle","params":["x\ud83d"]})", m));
+    EXPECT_EQ(m.id, "ab");
+    EXPECT_EQ(m.method, "native_setTitle");
+    EXPECT_EQ(m.params, "") << "unparsable arguments: the bridge reads them as none";
+    ASSERT_TRUE(webview::parse_message(R"({"id":"ab","method":"m","params":["\udc00\ud800"]})", m));
+    EXPECT_EQ(m.params, "");
+    // A whole pair, and an escaped backslash before "ud800", are fine as sent.
+    ASSERT_TRUE(webview::parse_message(R"({"id":"ab","method":"m","params":["\ud83d\ude00","\\ud800"]})", m));
+    EXPECT_EQ(m.params, "[\"😀\",\"\\\\ud800\"]");
+    // Anything else that does not parse is still not a message.
+    EXPECT_FALSE(webview::parse_message(R"({"id":"ab","method":"m","params":["\ud800)", m));
+}
+
 TEST(Glue, OriginsAreSchemeHostAndNonDefaultPort) {
     EXPECT_EQ(webview::origin_of("http://127.0.0.1:5000/index.html?x#y"), "http://127.0.0.1:5000");
     EXPECT_EQ(webview::origin_of("HTTP://LocalHost:80/"), "http://localhost");

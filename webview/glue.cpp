@@ -67,8 +67,61 @@ std::string reply_script(const std::string& id, int status, const std::string& r
            (result.empty() ? std::string("undefined") : js_quote(result)) + ")";
 }
 
+namespace {
+
+int hex4(const std::string& s, size_t at) {
+    if (at + 4 > s.size()) return -1;
+    int v = 0;
+    for (size_t k = at; k < at + 4; ++k) {
+        char c = s[k];
+        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0) return -1;
+        v = v * 16 + d;
+    }
+    return v;
+}
+
+// The page's JSON.stringify writes a lone UTF-16 surrogate (text cut in the
+// middle of an emoji) as an escape the JSON parser refuses. Turns each such
+// escape into U+FFFD; true when anything was changed.
+bool mend_lone_surrogates(std::string& s) {
+    bool changed = false;
+    for (size_t i = 0; i + 1 < s.size(); ++i) {
+        if (s[i] != '\\') continue;
+        if (s[i + 1] != 'u') {
+            ++i;  // an escaped character, e.g. an escaped backslash
+            continue;
+        }
+        int v = hex4(s, i + 2);
+        if (v < 0xD800 || v > 0xDFFF) {
+            i += 5;
+            continue;
+        }
+        bool paired = v <= 0xDBFF && i + 12 <= s.size() && s.compare(i + 6, 2, "\\u") == 0 &&
+                      hex4(s, i + 8) >= 0xDC00 && hex4(s, i + 8) <= 0xDFFF;
+        if (paired) {
+            i += 11;
+            continue;
+        }
+        s.replace(i + 2, 4, "fffd");
+        changed = true;
+        i += 5;
+    }
+    return changed;
+}
+
+}  // namespace
+
 bool parse_message(const std::string& text, message& out) {
     auto j = nlohmann::json::parse(text, nullptr, false, false);
+    bool mended = false;
+    if (j.is_discarded()) {
+        std::string copy = text;
+        if (mend_lone_surrogates(copy)) {
+            j = nlohmann::json::parse(copy, nullptr, false, false);
+            mended = true;
+        }
+    }
     if (j.is_discarded() || !j.is_object()) return false;
     auto id = j.find("id");
     auto method = j.find("method");
@@ -76,8 +129,13 @@ bool parse_message(const std::string& text, message& out) {
     out.id = id->get<std::string>();
     out.method = method->get<std::string>();
     auto params = j.find("params");
-    out.params = params == j.end() ? std::string("[]")
-                                   : params->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Arguments that were not valid JSON as sent reach the handler as
+    // unparsable text, which the bridge reads as no arguments; the call is
+    // still answered.
+    if (mended) out.params.clear();
+    else
+        out.params = params == j.end() ? std::string("[]")
+                                       : params->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     return true;
 }
 

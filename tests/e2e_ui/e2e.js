@@ -53,6 +53,7 @@ async function main() {
   // Synchronous functions.
   await step('setTitleDefault', call('native_setTitle'));
   await step('setTitle', call('native_setTitle', 'Лаунчер — тест'));
+  await step('loneSurrogate', call('native_setTitle', 'cut \uD83D'));
   await step('windowOther', call('native_window', 'MIN'));
   await step('windowEmpty', call('native_window'));
   await step('windowMin', call('native_window', 'min'));
