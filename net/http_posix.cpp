@@ -57,7 +57,10 @@ unsigned long winhttp_code(CURLcode rc) {
     }
 }
 
-bool is_redirect(long code) { return code == 301 || code == 302 || code == 303 || code == 307 || code == 308; }
+// libcurl follows every 3xx answer that carries a Location (WinHTTP only
+// the five redirect codes); whatever it follows is not the response, so a
+// followed answer's body never mixes with the final one.
+bool is_followed(long code, bool has_location) { return code >= 300 && code < 400 && has_location; }
 
 bool starts_with_nocase(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size()) return false;
@@ -120,6 +123,7 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
     std::string_view line(data, size * count);
     if (line.substr(0, 5) == "HTTP/") {
         ++t->heads;
+        t->final_head = false;
         t->head_has_location = false;
         t->head_code = 0;
         auto sp = line.find(' ');
@@ -135,7 +139,7 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
     } else if (line == "\r\n" || line == "\n") {
         // Interim answers and followed redirects are not the response.
         bool interim = t->head_code >= 100 && t->head_code < 200;
-        bool followed = is_redirect(t->head_code) && t->head_has_location;
+        bool followed = is_followed(t->head_code, t->head_has_location);
         if (!interim && !followed) {
             t->final_head = true;
             *t->status = static_cast<int>(t->head_code);
@@ -316,6 +320,8 @@ bool http_request(const std::string& method, const std::string& url, const Heade
     curl_easy_setopt(h, CURLOPT_USERAGENT, session->user_agent.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    // A proxy's answer to CONNECT is not the server's response.
+    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));

@@ -224,6 +224,18 @@ TEST_F(Http, RedirectChainsAreFollowedToTheFinalAnswer) {
     EXPECT_EQ(server.targets(), (std::vector<std::string>{"/start", "/dir/second", "/dir/third", "/final?x=1"}));
 }
 
+TEST_F(Http, AnOtherThreeHundredAnswerNeverMixesTwoBodies) {
+    TestHttpServer server([](const TestRequest& r) {
+        if (r.target == "/choices") return TestResponse::redirect(300, "/chosen");
+        return TestResponse::text(200, "chosen body");
+    });
+    Outcome o = request("GET", server.url("/choices"));
+    ASSERT_TRUE(o.ok) << o.err;
+    // Either that answer alone, or the one it leads to alone.
+    EXPECT_TRUE(((o.status == 300 && o.body == "moved") || (o.status == 200 && o.body == "chosen body"))
+        << o.status << " " << o.body;
+}
+
 TEST_F(Http, EndlessRedirectsFailAsNetworkErrors) {
     TestHttpServer server([](const TestRequest&) { return TestResponse::redirect(302, "/loop"); });
     Outcome loop = request("GET", server.url("/loop"));
