@@ -232,7 +232,7 @@ TEST_F(Http, AnOtherThreeHundredAnswerNeverMixesTwoBodies) {
     Outcome o = request("GET", server.url("/choices"));
     ASSERT_TRUE(o.ok) << o.err;
     // Either that answer alone, or the one it leads to alone.
-    EXPECT_TRUE(((o.status == 300 && o.body == "moved") || (o.status == 200 && o.body == "chosen body"))
+    EXPECT_TRUE((o.status == 300 && o.body == "moved") || (o.status == 200 && o.body == "chosen body"))
         << o.status << " " << o.body;
 }
 
