@@ -19,6 +19,12 @@
 namespace {
 
 TEST(UiServerAcceptPosix, RunningOutOfDescriptorsOnlyDelaysTheAnswer) {
+#ifdef __SANITIZE_ADDRESS__
+    // The address sanitizer's own runtime needs descriptors for its checks
+    // and fails in its own way while none are free; the plain and thread
+    // sanitizer builds run this test.
+    GTEST_SKIP() << "not meaningful under the address sanitizer";
+#endif
     // Nothing under ui_root exists: the answer is the 404 head, which needs
     // no file descriptor of its own.
     ui_root = "/nonexistent-ui-root";
