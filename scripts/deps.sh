@@ -2,7 +2,7 @@
 # Installs the Debian packages a target needs: linux, windows or all.
 set -euo pipefail
 want=${1:-all}
-linux_build="build-essential cmake ninja-build pkg-config libwebkit2gtk-4.1-dev libgtk-3-dev libcurl4-openssl-dev nlohmann-json3-dev googletest"
+linux_build="build-essential cmake ninja-build ccache pkg-config libwebkit2gtk-4.1-dev libgtk-3-dev libcurl4-openssl-dev nlohmann-json3-dev googletest"
 linux_run="libarchive-tools xvfb imagemagick x11-utils"
 # Tests compare our archives with other tools'.
 linux_test="zip unzip python3"
@@ -13,6 +13,11 @@ case "$want" in
   all) pkgs="$linux_build $linux_run $linux_test $windows" ;;
   *) echo "usage: $0 [linux|windows|all]" >&2; exit 2 ;;
 esac
+if [ "$want" != linux ] && ! command -v dotnet >/dev/null 2>&1; then
+  echo "The Windows build fetches the WebView2 SDK with the .NET SDK, and the 'dotnet' command is missing." >&2
+  echo "Install the .NET SDK (version 8 or newer) and run this again." >&2
+  exit 1
+fi
 missing=$(dpkg-query -W -f='${Package} ${Status}\n' $pkgs 2>/dev/null | awk '$4 != "installed" {print $1}' || true)
 # dpkg-query says nothing for packages it has never heard of.
 for p in $pkgs; do dpkg-query -W "$p" >/dev/null 2>&1 || missing="$missing $p"; done
