@@ -1,6 +1,11 @@
 // The native half of the page call protocol.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "webview/call_queue.h"
 #include "webview/glue.h"
 
 namespace {
@@ -77,3 +82,33 @@ TEST(Glue, ScriptDefinesEveryBoundNameThroughTheGivenPost) {
 }
 
 }  // namespace
+
+// A nested loop inside a queued function (a modal dialog) must still run
+// the rest in posting order, including what was queued while it ran.
+TEST(CallQueue, OneAtATimeInPostingOrderAlsoInsideANestedLoop) {
+    int wakes = 0;
+    webview::call_queue q([&] { ++wakes; return true; });
+    std::vector<std::string> ran;
+    q.push([&] {
+        ran.push_back("A-start");
+        q.push([&] { ran.push_back("C"); });
+        while (q.run_one()) {}  // the nested loop
+        ran.push_back("A-end");
+    });
+    q.push([&] { ran.push_back("B"); });
+    EXPECT_EQ(wakes, 1);  // one wake-up stands for the whole queue
+    while (q.run_one()) {}
+    EXPECT_EQ(ran, (std::vector<std::string>{"A-start", "B", "C", "A-end"}));
+}
+
+TEST(CallQueue, AThrowingFunctionReachesTheCallerAndCloseDropsTheRest) {
+    webview::call_queue q([] { return true; });
+    int later = 0;
+    q.push([] { throw std::runtime_error("boom"); });
+    q.push([&] { ++later; });
+    EXPECT_THROW(q.run_one(), std::runtime_error);
+    q.close();
+    q.push([&] { ++later; });
+    EXPECT_FALSE(q.run_one());
+    EXPECT_EQ(later, 0);
+}
