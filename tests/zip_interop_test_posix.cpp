@@ -245,6 +245,30 @@ TEST_F(ZipInterop, TarFallbackArgumentsAndFailures) {
     setenv("PATH", old_path.c_str(), 1);
 }
 
+TEST_F(ZipInterop, ALinkPlantedByTarIsNotWrittenThroughByTheNextExtraction) {
+    REQUIRE_TOOL("python3", "python3");
+    REQUIRE_TOOL("bsdtar", "libarchive-tools");
+    const char* py_link = R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    link = zipfile.ZipInfo("mods")
+    link.create_system, link.external_attr, link.compress_type = 3, 0o120777 << 16, zipfile.ZIP_DEFLATED
+    z.writestr(link, sys.argv[2])
+    z.writestr("readme.txt", "x" * 1000)
+)";
+    fs::path elsewhere = tmp.path() / "elsewhere", dest = tmp.path() / "game";
+    fs::create_directories(elsewhere);
+    ASSERT_EQ(run_in(tmp.path(), {"python3", "-c", py_link, "links.zip", elsewhere.string()}, out), 0) << out;
+    ASSERT_EQ(extract_call(tmp.path() / "links.zip", dest), "true");
+    ASSERT_TRUE(fs::is_symlink(dest / "mods")) << "tar planted the link";
+
+    put(tmp.path() / "stored" / "mods" / "x.txt", "planted");
+    std::string err;
+    ASSERT_EQ(zip_create(tmp.path() / "stored", {""}, tmp.path() / "stored.zip", err), 1) << err;
+    EXPECT_EQ(extract_call(tmp.path() / "stored.zip", dest), "true");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
 TEST(ZipLimitsPosix, FullDiskIsAWriteErrorEvenWhenOnlyTheCloseFails) {
     TempDir tmp;
     put(tmp.path() / "a.txt", "small enough to sit in the stream's buffer");
