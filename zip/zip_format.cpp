@@ -213,7 +213,8 @@ bool device_name(std::string_view part) {
 
 bool safe_entry_name(std::string_view name, NameRules rules) {
     if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
-    if (name.find("..") != std::string_view::npos || name.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos)
+    const std::string_view colon_or_nul(":\0", 2);
+    if (name.find("..") != std::string_view::npos || name.find_first_of(colon_or_nul) != std::string_view::npos)
         return false;
     if (rules == NameRules::windows) {
         for (std::size_t at = 0; at <= name.size();) {

@@ -79,7 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* f = fmemopen(bytes.data(), size == 0 ? 1 : size, "rb");
     require(f != nullptr, "no memory stream");
     std::string err;
-    bool ok = size > 0 ? zip_extract_stream(f, s.dest, err, "META-INF/") : (err = "архив повреждён", false);
+    bool ok = false;
+    if (size > 0)
+        ok = zip_extract_stream(f, s.dest, err, "META-INF/");
+    else
+        err = "архив повреждён";
     std::fclose(f);
     require(ok || err == "архив повреждён" || err == zip_compressed_marker, "unexpected error text");
 
