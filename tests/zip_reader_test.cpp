@@ -92,6 +92,11 @@ TEST_F(ZipReader, ArchivesThatCannotBeOpenedOrFound) {
     err.clear();
     EXPECT_FALSE(zip_extract(tmp.path(), dest(), err, ""));  // a folder
     EXPECT_EQ(err, "не удалось открыть архив");
+    err.clear();
+    // A device is no archive either (nor is a FIFO, which would block).
+    fs::path device = native_name_rules == NameRules::windows ? "NUL" : "/dev/null";
+    EXPECT_FALSE(zip_extract(device, dest(), err, ""));
+    EXPECT_EQ(err, "не удалось открыть архив");
 
     EXPECT_FALSE(extract(""));
     EXPECT_EQ(err, "архив повреждён");
