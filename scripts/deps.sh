@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages a target needs: linux, windows or all.
+# Installs the Debian packages a target needs: linux, windows or all
+# (fuzz: what tests/fuzz needs, apart from those).
 set -euo pipefail
 want=${1:-all}
 linux_build="build-essential cmake ninja-build ccache pkg-config libwebkit2gtk-4.1-dev libgtk-3-dev libcurl4-openssl-dev nlohmann-json3-dev googletest"
@@ -7,13 +8,16 @@ linux_run="libarchive-tools xvfb imagemagick x11-utils"
 # Tests compare our archives with other tools'.
 linux_test="zip unzip python3"
 windows="g++-mingw-w64-x86-64-posix wine64 wine fonts-wine xvfb"
+# tests/fuzz: libFuzzer and the sanitizers' runtimes; not part of CI.
+fuzz="clang-14 libclang-rt-14-dev pkg-config libglib2.0-dev python3"
 case "$want" in
   linux) pkgs="$linux_build $linux_run" ;;
   windows) pkgs="$linux_build $windows" ;;
   all) pkgs="$linux_build $linux_run $linux_test $windows" ;;
-  *) echo "usage: $0 [linux|windows|all]" >&2; exit 2 ;;
+  fuzz) pkgs="$fuzz" ;;
+  *) echo "usage: $0 [linux|windows|all|fuzz]" >&2; exit 2 ;;
 esac
-if [ "$want" != linux ] && ! command -v dotnet >/dev/null 2>&1; then
+if [ "$want" != linux ] && [ "$want" != fuzz ] && ! command -v dotnet >/dev/null 2>&1; then
   echo "The Windows build fetches the WebView2 SDK with the .NET SDK, and the 'dotnet' command is missing." >&2
   echo "Install the .NET SDK (version 8 or newer) and run this again." >&2
   exit 1

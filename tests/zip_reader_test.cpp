@@ -10,6 +10,7 @@
 #include "support/le_bytes.h"
 #include "support/temp_dir.h"
 #include "zip/zip.h"
+#include "zip/zip_io.h"
 
 namespace fs = std::filesystem;
 
@@ -90,6 +91,11 @@ TEST_F(ZipReader, ArchivesThatCannotBeOpenedOrFound) {
     EXPECT_EQ(err, "не удалось открыть архив");
     err.clear();
     EXPECT_FALSE(zip_extract(tmp.path(), dest(), err, ""));  // a folder
+    EXPECT_EQ(err, "не удалось открыть архив");
+    err.clear();
+    // A device is no archive either (nor is a FIFO, which would block).
+    fs::path device = native_name_rules == NameRules::windows ? "NUL" : "/dev/null";
+    EXPECT_FALSE(zip_extract(device, dest(), err, ""));
     EXPECT_EQ(err, "не удалось открыть архив");
 
     EXPECT_FALSE(extract(""));
@@ -213,6 +219,76 @@ TEST_F(ZipReader, AnEntryNamedLikeTheArchiveDoesNotOverwriteIt) {
     ASSERT_TRUE(zip_extract(archive(), tmp.path(), err, "")) << err;
     EXPECT_EQ(read_all(archive()), zip);
     EXPECT_EQ(read_all(tmp.path() / "after.txt"), "A");
+}
+
+TEST_F(ZipReader, EntriesSharingOrOverrunningDataRefuseTheArchive) {
+    // A second directory record pointing at the first entry's local header:
+    // a small archive could write the same data a thousand times.
+    std::string zip = build({{"a.txt", "AAAA"}, {"b.txt", "BBBB"}});
+    std::size_t cd = 2 * (30 + 5 + 4), second = cd + 46 + 5;
+    std::string shared = zip;
+    shared.replace(second + 42, 4, le32(0));
+    EXPECT_FALSE(extract(shared));
+    EXPECT_EQ(err, "архив повреждён");
+    EXPECT_TRUE(fs::is_empty(dest())) << "refused before anything is written";
+    // An entry whose stored size runs into the central directory.
+    std::string overrun = zip;
+    overrun.replace(second + 20, 4, le32(5));
+    EXPECT_FALSE(extract(overrun));
+    EXPECT_EQ(err, "архив повреждён");
+    EXPECT_TRUE(fs::is_empty(dest()));
+}
+
+TEST(ZipNames, OneRuleForWriterAndReader) {
+    for (const char* bad : {"", "a..b.txt", "../x", "/x", "\\x", "C:x", "sub/../x"})
+        EXPECT_FALSE(safe_entry_name(bad, NameRules::posix)) << bad;
+    EXPECT_FALSE(safe_entry_name(std::string("a\0b", 3), NameRules::posix));
+    // Device names open a device on Windows, whatever extension follows.
+    for (const char* dev : {"CON", "nul.txt", "sub/Com1.log", "LPT9", "aux.tar.gz", "sub\\prn", "con .txt"}) {
+        EXPECT_FALSE(safe_entry_name(dev, NameRules::windows)) << dev;
+        EXPECT_TRUE(safe_entry_name(dev, NameRules::posix)) << dev;
+    }
+    for (const char* fine : {"CONSOLE", "com0", "lpt10.txt", "null", "a.con", "icon/x"})
+        EXPECT_TRUE(safe_entry_name(fine, NameRules::windows)) << fine;
+    // The writer emits no name the reader would skip or split.
+    EXPECT_FALSE(packable_name("a\\b.txt", NameRules::posix));
+    EXPECT_FALSE(packable_name(".", NameRules::posix));
+    EXPECT_TRUE(packable_name("sub/a.txt", NameRules::posix));
+}
+
+TEST_F(ZipReader, DeviceNamesAreNotWrittenOnWindows) {
+    ASSERT_TRUE(extract(build({{"sub/nul.txt", "n"}, {"ok.txt", "o"}}))) << err;
+    if (native_name_rules == NameRules::windows)
+        EXPECT_EQ(tree(dest()), std::vector<std::string>{"ok.txt=o"});
+    else
+        EXPECT_EQ(tree(dest()), (std::vector<std::string>{"ok.txt=o", "sub/nul.txt=n"}));
+}
+
+// Links below the destination, left there by an earlier extraction, say.
+class ZipReaderLinks : public ZipReader {
+protected:
+    void SetUp() override {
+        fs::create_directories(dest() / "real");
+        put(outside() / "kept.txt", "outside");
+        std::error_code ec;
+        fs::create_directory_symlink(outside(), dest() / "mods", ec);
+        if (!ec) fs::create_directory_symlink(dest() / "real", dest() / "inner", ec);
+        if (!ec) fs::create_symlink(outside() / "kept.txt", dest() / "file-link", ec);
+        if (ec) GTEST_SKIP() << "no links here: " << ec.message();
+    }
+    fs::path outside() { return tmp.path() / "outside"; }
+};
+
+TEST_F(ZipReaderLinks, NothingIsWrittenThroughALinkLeadingOut) {
+    ASSERT_TRUE(extract(build({{"mods/x.txt", "planted"},
+                               {"mods/new/y.txt", "planted"},
+                               {"file-link", "overwritten"},
+                               {"inner/ok.txt", "in"}})))
+        << err;
+    EXPECT_EQ(tree(outside()), std::vector<std::string>{"kept.txt=outside"});
+    EXPECT_TRUE(fs::is_symlink(dest() / "file-link"));
+    // A link that stays inside the destination is a folder like any other.
+    EXPECT_EQ(read_all(dest() / "real" / "ok.txt"), "in");
 }
 
 }  // namespace

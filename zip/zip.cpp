@@ -16,15 +16,39 @@ const char* const err_create = "не удалось создать архив";
 const char* const err_write = "ошибка записи архива";
 const char* const err_open = "не удалось открыть архив";
 const char* const err_damaged = "архив повреждён";
-const char* const err_compressed = "compressed";
+const char* const err_extract_write = "ошибка записи файла";
 
+// Links to folders are not followed: a junction or a linked folder could
+// lead out of base, or round in a loop.
 void walk_folder(const fs::path& dir, std::vector<fs::path>& files) {
     std::error_code ec;
     fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::error_code type_ec;
-        if (it->is_regular_file(type_ec)) files.push_back(it->path());
+        if (it->is_directory(type_ec) && zip_is_link(it->path()))
+            it.disable_recursion_pending();
+        else if (it->is_regular_file(type_ec))
+            files.push_back(it->path());
     }
+}
+
+// The files to pack, in packing order. An item is taken once normalised,
+// and only when it is base or lies below it: "sub/../.." names base's
+// parent, whose files could never get a name.
+std::vector<fs::path> file_list(const fs::path& base, const std::vector<fs::path>& items) {
+    std::vector<fs::path> files;
+    for (const auto& item : items) {
+        fs::path p = (base / item).lexically_normal();
+        std::string rel = entry_name(p, base);
+        if (rel.empty() || rel == ".." || rel.rfind("../", 0) == 0) continue;
+        std::error_code ec;
+        fs::file_status st = fs::status(p, ec);
+        if (fs::is_regular_file(st))
+            files.push_back(p);
+        else if (fs::is_directory(st))
+            walk_folder(p, files);
+    }
+    return files;
 }
 
 // The CRC and length of the rest of the file; nothing on a read error.
@@ -51,37 +75,25 @@ bool read_exact(std::FILE* f, std::uint64_t offset, std::string& out, std::size_
 
 }  // namespace
 
-std::vector<fs::path> zip_file_list(const fs::path& base, const std::vector<fs::path>& items) {
-    std::vector<fs::path> files;
-    for (const auto& item : items) {
-        fs::path p = base / item;
-        std::error_code ec;
-        fs::file_status st = fs::status(p, ec);
-        if (fs::is_regular_file(st))
-            files.push_back(p);
-        else if (fs::is_directory(st))
-            walk_folder(p, files);
-    }
-    return files;
-}
-
-void copy_counted(std::FILE* in, std::FILE* out, std::uint64_t count, std::vector<char>& buf) {
+bool copy_bytes(std::FILE* in, std::FILE* out, std::uint64_t count, std::vector<char>& buf, Shortfall shortfall) {
     while (count > 0) {
         std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, buf.size()));
         std::size_t n = in ? std::fread(buf.data(), 1, want, in) : 0;
         if (n == 0) {
+            if (shortfall == Shortfall::stop) break;
             // Shrunk: zeros keep every later offset right; the CRC tells.
             std::fill_n(buf.data(), want, '\0');
             n = want;
         }
-        std::fwrite(buf.data(), 1, n, out);
+        if (std::fwrite(buf.data(), 1, n, out) != n) return false;
         count -= n;
     }
+    return true;
 }
 
 int zip_create(const fs::path& base, const std::vector<fs::path>& items, const fs::path& zip_out, std::string& err) {
     // Listed before the archive exists, so a new archive never packs itself.
-    std::vector<fs::path> files = zip_file_list(base, items);
+    std::vector<fs::path> files = file_list(base, items);
     std::error_code ec;
     bool archive_existed = fs::exists(zip_out, ec);
 
@@ -99,23 +111,24 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
 
     for (const auto& file : files) {
         std::string name = entry_name(file, base);
-        // A file outside base would get a name that climbs out of the
-        // destination on extraction (and that our reader refuses); another
-        // drive gives no name at all. Such files are left out.
-        if (!name_below_base(name)) continue;
+        // Only names our reader restores as they are: none that climbs out,
+        // none it would skip or split (another drive gives no name at all).
+        if (!packable_name(name, native_name_rules)) continue;
         if (name.size() > max_name_size) continue;  // its length field has 16 bits
         // An archive that existed before the call (and was listed) is being
         // overwritten: packing it would read our own output.
         if (archive_existed && fs::equivalent(file, zip_out, ec)) continue;
-        // Known too large already: not read at all (the first pass decides
-        // for files that change size).
-        if (std::uint64_t known = fs::file_size(file, ec); !ec && known > max_entry_size) continue;
+        // A file that could not fit even alone in an archive below 4 GiB is
+        // left out, as one too large for the size fields is; known from its
+        // size, it is not read at all (the first pass decides for files
+        // that change size). Only the sum of several refuses the archive.
+        if (std::uint64_t known = fs::file_size(file, ec); !ec && !entry_fits(0, 0, 0, name.size(), known)) continue;
         std::FILE* in = zip_open_read(file);
         if (!in) continue;
         FileCloser closer{in};
         std::uint32_t crc = 0;
         std::optional<std::uint64_t> size = measure(in, buf, crc);
-        if (!size || *size > max_entry_size) continue;
+        if (!size || !entry_fits(0, 0, 0, name.size(), *size)) continue;
         // No zip64: rather than wrap an offset or a count, refuse the archive.
         if (!entry_fits(offset, cd.size(), entries, name.size(), *size)) {
             too_big = true;
@@ -124,7 +137,7 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
         EntryRecord rec{name, crc, static_cast<std::uint32_t>(*size), static_cast<std::uint32_t>(offset)};
         std::string head = local_header(rec, stamp);
         std::fwrite(head.data(), 1, head.size(), out);
-        copy_counted(zip_seek(in, 0) ? in : nullptr, out, *size, buf);
+        copy_bytes(zip_seek(in, 0) ? in : nullptr, out, *size, buf, Shortfall::pad_with_zeros);
         cd += central_header(rec, stamp);
         offset += head.size() + *size;
         ++entries;
@@ -150,15 +163,19 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
     return static_cast<int>(entries);
 }
 
-bool zip_extract(const fs::path& archive, const fs::path& dest_dir, std::string& err,
-                 const std::string& skip_prefix) {
-    std::FILE* f = zip_open_read(archive);
-    if (!f) {
-        err = err_open;
-        return false;
-    }
-    FileCloser closer{f};
+namespace {
 
+// An entry about to be written: where its local header and data lie.
+struct Planned {
+    const ZipEntry* entry;
+    std::uint64_t start;  // of the local header
+    std::uint64_t data;
+    std::uint64_t end;    // of the data
+};
+
+}  // namespace
+
+bool zip_extract_stream(std::FILE* f, const fs::path& dest_dir, std::string& err, const std::string& skip_prefix) {
     std::optional<std::uint64_t> size = zip_file_size(f);
     std::string tail;
     if (!size || !read_exact(f, *size - std::min(*size, tail_window), tail,
@@ -181,34 +198,63 @@ bool zip_extract(const fs::path& archive, const fs::path& dest_dir, std::string&
 
     std::vector<ZipEntry> entries;
     if (walk_central_directory(cd, end->entries, skip_prefix, entries) == WalkResult::compressed) {
-        err = err_compressed;
+        err = zip_compressed_marker;
         return false;
     }
-    if (entries.empty()) return true;
 
-    std::vector<char> buf(buffer_size);
+    // Every local header is read before anything is written: entries whose
+    // data overlaps, or runs into the central directory, would let a small
+    // archive write the same bytes again and again until the disk is full.
+    std::vector<Planned> plan;
     std::string header;
-    std::error_code ec;
     for (const auto& e : entries) {
-        if (!safe_entry_name(e.name)) continue;
+        if (!safe_entry_name(e.name, native_name_rules)) continue;
         if (!read_exact(f, e.offset, header, local_header_size)) continue;
         std::optional<std::uint64_t> data = local_data_offset(header, e.offset);
-        if (!data || !zip_seek(f, *data)) continue;
-
-        fs::path target = entry_target(dest_dir, e.name);
-        fs::create_directories(target.parent_path(), ec);
-        // Writing over the archive itself would lose the rest of it.
-        if (fs::equivalent(target, archive, ec)) continue;
-        std::FILE* out = zip_open_write(target);
-        if (!out) continue;
-        std::uint64_t left = e.size;
-        while (left > 0) {
-            std::size_t n = std::fread(buf.data(), 1, static_cast<std::size_t>(std::min<std::uint64_t>(left, buf.size())), f);
-            if (n == 0) break;
-            std::fwrite(buf.data(), 1, n, out);
-            left -= n;
+        if (!data) continue;
+        plan.push_back(Planned{&e, e.offset, *data, *data + e.size});
+    }
+    std::vector<const Planned*> by_start;
+    for (const auto& p : plan) by_start.push_back(&p);
+    std::sort(by_start.begin(), by_start.end(), [](const Planned* a, const Planned* b) { return a->start < b->start; });
+    for (std::size_t i = 0; i < by_start.size(); ++i) {
+        if (by_start[i]->end > end->cd_offset || (i > 0 && by_start[i]->start < by_start[i - 1]->end)) {
+            err = err_damaged;
+            return false;
         }
-        std::fclose(out);
+    }
+    if (plan.empty()) return true;
+
+    std::error_code ec;
+    fs::create_directories(dest_dir, ec);
+    std::vector<char> buf(buffer_size);
+    for (const auto& p : plan) {
+        if (!zip_seek(f, p.data)) continue;
+        std::vector<fs::path> parts = entry_parts(p.entry->name);
+        std::FILE* out = zip_open_target(dest_dir, parts, f);
+        if (!out) continue;
+        // A full disk: the truncated file is of no use, and the rest would
+        // fail the same way.
+        bool written = copy_bytes(f, out, p.entry->size, buf, Shortfall::stop);
+        written = std::fflush(out) == 0 && written;
+        if (std::fclose(out) != 0 || !written) {
+            fs::path target = dest_dir;
+            for (const auto& part : parts) target /= part;
+            fs::remove(target, ec);
+            err = err_extract_write;
+            return false;
+        }
     }
     return true;
+}
+
+bool zip_extract(const fs::path& archive, const fs::path& dest_dir, std::string& err,
+                 const std::string& skip_prefix) {
+    std::FILE* f = zip_open_read(archive);
+    if (!f) {
+        err = err_open;
+        return false;
+    }
+    FileCloser closer{f};
+    return zip_extract_stream(f, dest_dir, err, skip_prefix);
 }

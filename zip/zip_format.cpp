@@ -153,15 +153,12 @@ bool entry_fits(std::uint64_t offset, std::uint64_t cd_size, std::uint64_t entri
 }
 
 std::string entry_name(const fs::path& file, const fs::path& base) {
-    fs::path rel = file.lexically_relative(base);
+    // Normalised first: "sub/../../x" is "../x", not a name below base.
+    fs::path rel = file.lexically_normal().lexically_relative(base.lexically_normal());
     if (rel.empty()) return {};
     return clean_utf8(path_to_utf8(fs::path(rel.generic_string<fs::path::value_type>())));
 }
 
-bool name_below_base(const std::string& name) {
-    if (name.empty() || name == ".") return false;
-    return !(name == ".." || name.rfind("../", 0) == 0);
-}
 
 std::optional<EndRecord> find_end_record(std::string_view tail) {
     if (tail.size() < end_record_size) return std::nullopt;
@@ -197,15 +194,52 @@ WalkResult walk_central_directory(std::string_view cd, std::uint16_t entries, co
     return WalkResult::ok;
 }
 
-bool safe_entry_name(std::string_view name) {
-    if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return false;
-    return name.find("..") == std::string_view::npos && name.find(':') == std::string_view::npos;
+namespace {
+
+char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// CON, NUL, COM1 ... open a device on Windows whatever follows the dot.
+bool device_name(std::string_view part) {
+    std::string stem;
+    for (char c : part.substr(0, part.find('.'))) stem += ascii_upper(c);
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (const char* d : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (stem == d) return true;
+    return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
 }
 
-fs::path entry_target(const fs::path& dest_dir, const std::string& name) {
+}  // namespace
+
+bool safe_entry_name(std::string_view name, NameRules rules) {
+    if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+    const std::string_view colon_or_nul(":\0", 2);
+    if (name.find("..") != std::string_view::npos || name.find_first_of(colon_or_nul) != std::string_view::npos)
+        return false;
+    if (rules == NameRules::windows) {
+        for (std::size_t at = 0; at <= name.size();) {
+            std::size_t stop = std::min(name.find_first_of("/\\", at), name.size());
+            if (device_name(name.substr(at, stop - at))) return false;
+            at = stop + 1;
+        }
+    }
+    return true;
+}
+
+bool packable_name(std::string_view name, NameRules rules) {
+    return name != "." && name.find('\\') == std::string_view::npos && safe_entry_name(name, rules);
+}
+
+std::vector<fs::path> entry_parts(const std::string& name) {
     std::string n = clean_utf8(name);
-    std::replace(n.begin(), n.end(), '\\', '/');
-    return dest_dir / path_from_utf8(n);
+    std::vector<fs::path> parts;
+    for (std::size_t at = 0; at <= n.size();) {
+        std::size_t stop = std::min(n.find_first_of("/\\", at), n.size());
+        std::string part = n.substr(at, stop - at);
+        if (!part.empty() && part != ".") parts.push_back(path_from_utf8(part));
+        at = stop + 1;
+    }
+    return parts;
 }
 
 std::optional<std::uint64_t> local_data_offset(std::string_view header, std::uint64_t header_offset) {

@@ -54,13 +54,23 @@ std::string end_record(std::uint16_t entries, std::uint32_t cd_size, std::uint32
 bool entry_fits(std::uint64_t offset, std::uint64_t cd_size, std::uint64_t entries, std::size_t name_size,
                 std::uint64_t size);
 
-// The name of `file` in an archive made against `base`: relative by path
-// components alone, "/" between components, UTF-8 (bad sequences become
+// The name of `file` in an archive made against `base`: both normalised,
+// then relative by path components alone, "/" between components, UTF-8 (bad sequences become
 // U+FFFD). Empty when file cannot be made relative to base.
 std::string entry_name(const std::filesystem::path& file, const std::filesystem::path& base);
-// Whether a name from entry_name stays below base (not empty, no leading
-// ".." component).
-bool name_below_base(const std::string& name);
+
+// Which names the file system below the destination could misread.
+enum class NameRules { posix, windows };
+
+// The one rule for names, kept by the writer and the reader alike: false for
+// names that could leave the destination or land elsewhere than they say:
+// empty, ".." anywhere, a leading "/" or backslash, ":" or NUL anywhere;
+// under NameRules::windows also a component that is a device name (CON,
+// PRN, AUX, NUL, COM1-9, LPT1-9, with any extension, in any case).
+bool safe_entry_name(std::string_view name, NameRules rules);
+// Whether the writer may emit a name from entry_name: safe, and without a
+// backslash, which the reader takes for a separator.
+bool packable_name(std::string_view name, NameRules rules);
 
 // Reader ---------------------------------------------------------------
 
@@ -87,13 +97,10 @@ enum class WalkResult { ok, compressed };
 WalkResult walk_central_directory(std::string_view cd, std::uint16_t entries, const std::string& skip_prefix,
                                   std::vector<ZipEntry>& kept);
 
-// False for names that could leave the destination: ".." anywhere, a
-// leading "/" or backslash, ":" anywhere.
-bool safe_entry_name(std::string_view name);
-
-// A kept entry's path below the destination: both "/" and backslash
-// separate folders, bad UTF-8 becomes U+FFFD.
-std::filesystem::path entry_target(const std::filesystem::path& dest_dir, const std::string& name);
+// A kept entry's path below the destination, one element a component:
+// both "/" and backslash separate folders, empty and "." components are
+// dropped, bad UTF-8 becomes U+FFFD.
+std::vector<std::filesystem::path> entry_parts(const std::string& name);
 
 // Where the data of a local header that starts at header_offset begins;
 // nothing when the bytes are not a local header.

@@ -40,7 +40,7 @@ bool extract_archive(const std::string& archive, const std::string& dest) {
     fs::create_directories(to, ec);
     std::string err;
     if (zip_extract(from, to, err, "META-INF/")) return true;
-    if (err != "compressed") return false;
+    if (err != zip_compressed_marker) return false;
     // Nothing is written yet: the whole archive goes to tar.
     std::string program = tar_program();
     if (program.empty()) return false;
