@@ -53,9 +53,10 @@ void login_prepare_popup(LoginPopup& popup) {
 
 void login_watch_navigations(LoginPopup& popup) {
     // The engine's hook answers "go on"; the decision answers "cancel".
-    popup.engine->on_navigation_start([watch = LoginWatch{popup.serial, popup.redirect_prefix}](const std::string& url) {
-        return !on_login_navigation(watch, utf8_to_utf16(url));
-    });
+    popup.engine->on_navigation_start(
+        [watch = LoginWatch{popup.serial, popup.redirect_prefix}](const std::string& url) {
+            return !on_login_navigation(watch, utf8_to_utf16(url));
+        });
 }
 
 void login_show_popup(LoginPopup& popup) {

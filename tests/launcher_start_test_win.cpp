@@ -118,7 +118,8 @@ TEST_F(LauncherStart, WithoutUiFolderItSaysSoAndExitsOne) {
 // A folder with the launcher and its page; the loader only when asked.
 fs::path launcher_folder(const TempDir& dir, bool with_loader) {
     fs::copy_file(launcher_exe(), dir.path() / L"QuorvelLauncher.exe");
-    if (with_loader) fs::copy_file(launcher_exe().parent_path() / L"WebView2Loader.dll", dir.path() / L"WebView2Loader.dll");
+    if (with_loader)
+        fs::copy_file(launcher_exe().parent_path() / L"WebView2Loader.dll", dir.path() / L"WebView2Loader.dll");
     fs::create_directories(dir.path() / L"ui");
     std::ofstream(dir.path() / L"ui" / L"index.html") << "<!doctype html>";
     return dir.path();

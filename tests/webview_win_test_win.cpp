@@ -362,7 +362,8 @@ TEST(WinEngineWebView2, CallsSettleInPostingOrderOnlyFromTheAllowedOrigin) {
     std::vector<std::wstring> want;
     for (int i = 0; i < 100; ++i) {
         std::string id = "c" + std::to_string(i);
-        fake_wv2::post_message(e.view, page, call(id, i % 3 ? "native_sync" : "native_async", "[" + std::to_string(i) + "]"));
+        fake_wv2::post_message(e.view, page,
+                               call(id, i % 3 ? "native_sync" : "native_async", "[" + std::to_string(i) + "]"));
         want.push_back(wide(webview::reply_script(id, 0, "[" + std::to_string(i) + "]")));
     }
     pump_pending();

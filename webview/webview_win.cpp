@@ -104,7 +104,8 @@ create_environment_fn load_loader() {
     std::wstring exe = exe_path();
     auto slash = exe.find_last_of(L"\\/");
     // Never a bare name, which the system would look for elsewhere.
-    if (slash == std::wstring::npos) throw step_error("GetModuleFileNameW", HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    if (slash == std::wstring::npos)
+        throw step_error("GetModuleFileNameW", HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
     std::wstring dll = exe.substr(0, slash + 1) + L"WebView2Loader.dll";
     HMODULE module = LoadLibraryW(dll.c_str());
     if (!module) throw step_error("LoadLibraryW(WebView2Loader.dll)", last_error_hr());
@@ -158,7 +159,8 @@ using message_handler =
     callback<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs*>;
 using navigation_handler =
     callback<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*>;
-using script_added_handler = callback<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler, HRESULT, LPCWSTR>;
+using script_added_handler =
+    callback<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler, HRESULT, LPCWSTR>;
 
 // The asynchronous half of creation; shared with its handlers, which may
 // outlive a creation that failed.
@@ -371,6 +373,11 @@ public:
             return 0;
         case WM_SIZE:
             fit_controller();
+            break;
+        case WM_ACTIVATE:
+            // Keys go to the page, not to the empty host window.
+            if (LOWORD(wp) != WA_INACTIVE && controller_)
+                controller_->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
             break;
         case WM_CLOSE: {
             bool keep = false;
