@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "app/state.h"
 #include "login/login.h"
@@ -47,9 +48,16 @@ HRESULT STDMETHODCALLTYPE NavHandler::Invoke(ICoreWebView2*, ICoreWebView2Naviga
     if (!args) return S_OK;
     LPWSTR uri = nullptr;
     if (FAILED(args->get_Uri(&uri)) || !uri) return S_OK;
-    std::wstring address(uri);
-    CoTaskMemFree(uri);
-    if (decide_ && decide_(address)) args->put_Cancel(TRUE);
+    bool cancel = false;
+    try {
+        std::wstring address(uri);
+        CoTaskMemFree(std::exchange(uri, nullptr));
+        cancel = decide_ && decide_(address);
+    } catch (...) {
+        // Nothing may unwind into WebView2; the navigation goes on.
+    }
+    if (uri) CoTaskMemFree(uri);
+    if (cancel) args->put_Cancel(TRUE);
     return S_OK;
 }
 

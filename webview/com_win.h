@@ -73,7 +73,14 @@ public:
         if (n == 0) delete this;
         return n;
     }
-    HRESULT STDMETHODCALLTYPE Invoke(A a, B b) override { return f_ ? f_(a, b) : S_OK; }
+    // Nothing may unwind into WebView2's own frames.
+    HRESULT STDMETHODCALLTYPE Invoke(A a, B b) override {
+        try {
+            return f_ ? f_(a, b) : S_OK;
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
 
 private:
     callback(const IID& iid, fn f) : iid_(iid), f_(std::move(f)) {}
