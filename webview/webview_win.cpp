@@ -6,13 +6,11 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <shlobj.h>
 
 #include <WebView2.h>
 
 #include <atomic>
 #include <climits>
-#include <cstdio>
 #include <exception>
 #include <map>
 #include <memory>
@@ -27,6 +25,7 @@
 #include "webview/call_queue.h"
 #include "webview/com_win.h"
 #include "webview/glue.h"
+#include "webview/loader_win.h"
 
 namespace webview {
 
@@ -76,60 +75,6 @@ std::string json_string(const std::string& s) {
 
 std::string error_text(const char* what, DWORD code) {
     return std::string(what) + " (" + std::to_string(code) + ")";
-}
-
-// "step: 0x80070002": what start-up shows the user.
-std::runtime_error step_error(const std::string& step, HRESULT hr) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
-    return std::runtime_error(step + ": " + code);
-}
-
-HRESULT last_error_hr() {
-    DWORD e = GetLastError();
-    return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
-}
-
-std::wstring exe_path() {
-    wchar_t buf[1040];
-    DWORD n = GetModuleFileNameW(nullptr, buf, 1040);
-    return std::wstring(buf, n < 1040 ? n : 0);
-}
-
-// The loader beside the executable, loaded once and kept for the process:
-// the environment's code comes from it.
-create_environment_fn load_loader() {
-    static create_environment_fn loaded = nullptr;
-    if (loaded) return loaded;
-    std::wstring exe = exe_path();
-    auto slash = exe.find_last_of(L"\\/");
-    // Never a bare name, which the system would look for elsewhere.
-    if (slash == std::wstring::npos)
-        throw step_error("GetModuleFileNameW", HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-    std::wstring dll = exe.substr(0, slash + 1) + L"WebView2Loader.dll";
-    HMODULE module = LoadLibraryW(dll.c_str());
-    if (!module) throw step_error("LoadLibraryW(WebView2Loader.dll)", last_error_hr());
-    FARPROC proc = GetProcAddress(module, "CreateCoreWebView2EnvironmentWithOptions");
-    if (!proc) {
-        HRESULT hr = last_error_hr();
-        FreeLibrary(module);
-        throw step_error("GetProcAddress(CreateCoreWebView2EnvironmentWithOptions)", hr);
-    }
-    loaded = reinterpret_cast<create_environment_fn>(reinterpret_cast<void (*)()>(proc));
-    return loaded;
-}
-
-// The roaming application data + "<program>.WebView2": the executable's
-// own folder may be read-only.
-std::wstring user_data_folder() {
-    wchar_t base[MAX_PATH] = {};
-    HRESULT hr = SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
-    if (FAILED(hr)) throw step_error("SHGetFolderPathW(CSIDL_APPDATA)", hr);
-    std::wstring exe = exe_path();
-    std::wstring name = exe.substr(exe.find_last_of(L"\\/") + 1);
-    if (auto dot = name.rfind(L'.'); dot != std::wstring::npos && dot > 0) name.erase(dot);
-    if (name.empty()) name = L"webview";
-    return std::wstring(base) + L"\\" + name + L".WebView2";
 }
 
 class WinEngine;
