@@ -1,4 +1,5 @@
-// The Win32 window host on real windows (Wine under Xvfb).
+// The Windows engine on real windows (Wine under Xvfb): the window host on
+// its own, and the page part against the in-process WebView2 stand-in.
 #include <windows.h>
 
 #include <gtest/gtest.h>
