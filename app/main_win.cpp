@@ -20,7 +20,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     };
     platform.ensure_runtime = wv2::ensure_runtime;
     platform.error_box = error_box;
-    platform.create_engine = [] { return webview::create(webview::options{}); };
+    platform.create_engine = [] {
+        auto engine = webview::create(webview::options{});
+        // Shown as it comes; its look, size and place follow at once.
+        ShowWindow(static_cast<HWND>(engine->window()), SW_SHOW);
+        return engine;
+    };
     platform.style_window = style_main_window;
     return run_launcher(exe_dir(), platform);
 }

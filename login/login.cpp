@@ -59,10 +59,7 @@ void open_login_popup(const std::string& call_id, const std::string& signin_url,
     login_prepare_popup(*popup);
     login_enable_main_window(false);
 
-    // The engine's hook answers "go on"; the decision answers "cancel".
-    engine.on_navigation_start([watch = LoginWatch{popup->serial, popup->redirect_prefix}](const std::string& url) {
-        return !on_login_navigation(watch, utf8_to_utf16(url));
-    });
+    login_watch_navigations(*popup);
     engine.navigate(signin_url);
     login_show_popup(*popup);
 }

@@ -73,6 +73,8 @@ WinPoint login_popup_position(const WinRect& main_rect, const WinRect& popup_rec
 
 // Icon, owner, position and close interception of a freshly made window.
 void login_prepare_popup(LoginPopup& popup);
+// Puts on_login_navigation in front of every navigation of the window.
+void login_watch_navigations(LoginPopup& popup);
 void login_show_popup(LoginPopup& popup);
 void login_hide_popup(LoginPopup& popup);
 // Disables main_window, or enables it again and brings it to the front;

@@ -1,5 +1,6 @@
 #include <gtk/gtk.h>
 
+#include "app/helpers.h"
 #include "app/state.h"
 #include "login/login.h"
 
@@ -48,6 +49,14 @@ void login_prepare_popup(LoginPopup& popup) {
         if (login_popup && login_popup->serial == serial) finish_login(nullptr);
         return false;
     });
+}
+
+void login_watch_navigations(LoginPopup& popup) {
+    // The engine's hook answers "go on"; the decision answers "cancel".
+    popup.engine->on_navigation_start(
+        [watch = LoginWatch{popup.serial, popup.redirect_prefix}](const std::string& url) {
+            return !on_login_navigation(watch, utf8_to_utf16(url));
+        });
 }
 
 void login_show_popup(LoginPopup& popup) {

@@ -115,14 +115,29 @@ TEST_F(LauncherStart, WithoutUiFolderItSaysSoAndExitsOne) {
     EXPECT_EQ(o.exit_code, 1u);
 }
 
-TEST_F(LauncherStart, WithoutWebContentItSaysWhyAndExitsOne) {
-    TempDir dir;
+// A folder with the launcher and its page; the loader only when asked.
+fs::path launcher_folder(const TempDir& dir, bool with_loader) {
     fs::copy_file(launcher_exe(), dir.path() / L"QuorvelLauncher.exe");
+    if (with_loader)
+        fs::copy_file(launcher_exe().parent_path() / L"WebView2Loader.dll", dir.path() / L"WebView2Loader.dll");
     fs::create_directories(dir.path() / L"ui");
     std::ofstream(dir.path() / L"ui" / L"index.html") << "<!doctype html>";
-    Outcome o = run_launcher(dir.path());
+    return dir.path();
+}
+
+TEST_F(LauncherStart, WebView2FailuresNameTheStepAndExitOne) {
+    {
+        TempDir dir;
+        Outcome o = run_launcher(launcher_folder(dir, false));
+        EXPECT_EQ(o.title, L"Quorvel Launcher");
+        EXPECT_EQ(o.text, L"Ошибка запуска WebView2:\nLoadLibraryW(WebView2Loader.dll): 0x8007007E");
+        EXPECT_EQ(o.exit_code, 1u);
+    }
+    // The real loader finds the registration but no runtime behind it.
+    TempDir dir;
+    Outcome o = run_launcher(launcher_folder(dir, true));
     EXPECT_EQ(o.title, L"Quorvel Launcher");
-    EXPECT_EQ(o.text, L"Ошибка запуска WebView2:\nWebView2 недоступен в этой сборке");
+    EXPECT_EQ(o.text, L"Ошибка запуска WebView2:\nCreateCoreWebView2EnvironmentWithOptions: 0x80070002");
     EXPECT_EQ(o.exit_code, 1u);
 }
 

@@ -1,7 +1,6 @@
-// The sign-in window's window parts on real Win32 windows (Wine under Xvfb):
-// owner, centring, disabling the main window, the close interception and the
-// icon. Without WebView2 the windows carry no page, so the navigation event
-// is played by calling the decision the event handler would call.
+// The sign-in window on real Win32 windows (Wine under Xvfb): owner,
+// centring, disabling the main window, the close interception, the icon and
+// the navigation handler, with the WebView2 stand-in behind its engine.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +17,8 @@
 #include "app/helpers.h"
 #include "app/state.h"
 #include "login/login.h"
+#include "login/login_win.h"
+#include "support/fake_webview2_win.h"
 #include "support/file_helpers.h"
 #include "support/message_pump_win.h"
 #include "support/self_copy_win.h"
@@ -60,15 +61,13 @@ private:
     std::unique_ptr<webview::engine> inner_;
 };
 
-std::unique_ptr<webview::engine> window_only(const webview::options& o) { return webview::create_window_only(o); }
-
 struct MainWindow {
+    fake_wv2::Installed fake;
     RecordingEngine engine;
     HWND hwnd;
-    MainWindow() : hwnd(static_cast<HWND>(engine.window())) {
+    explicit MainWindow(fake_wv2::Plan plan = {}) : fake(plan), hwnd(static_cast<HWND>(engine.window())) {
         main_webview.set(&engine);
         main_window = hwnd;
-        login_engine_factory = window_only;
         SetWindowPos(hwnd, nullptr, 100, 80, 1180, 720, SWP_NOZORDER);
     }
     ~MainWindow() {
@@ -77,9 +76,10 @@ struct MainWindow {
         login_popup = nullptr;
         main_webview.set(nullptr);
         main_window = nullptr;
-        login_engine_factory = [](const webview::options& o) { return webview::create(o); };
     }
 };
+
+fake_wv2::View* popup_view() { return fake_wv2::view_of(static_cast<HWND>(login_popup->window)); }
 
 constexpr wchar_t icon_child_var[] = L"QUORVEL_LOGIN_ICON_REPORT";
 
@@ -124,15 +124,23 @@ TEST(LoginWindowWin, OwnedCentredModalWindowThatAMatchTakesDown) {
     EXPECT_EQ(login_popup->call_id, "first");
     EXPECT_TRUE(IsWindowVisible(popup));
 
-    // What WebView2's navigation-starting event would ask, hop by hop.
-    LoginWatch watch{login_popup->serial, login_popup->redirect_prefix};
-    EXPECT_FALSE(on_login_navigation(watch, u"https://signin.example/next"));
-    EXPECT_FALSE(on_login_navigation(watch, u"https://R.example/cb?code=1"));
-    EXPECT_TRUE(on_login_navigation(watch, u"https://r.example/cb?code=1&state=ж"));
+    // Hop by hop, through the handler registered on the popup's WebView2.
+    fake_wv2::View* view = popup_view();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(fake_wv2::state_of(view).navigated, std::vector<std::wstring>{L"https://signin.example/authorize"});
+    EXPECT_FALSE(fake_wv2::start_navigation(view, L"https://signin.example/next"));
+    EXPECT_FALSE(fake_wv2::start_navigation(view, L"https://R.example/cb?code=1", true));
+    EXPECT_TRUE(fake_wv2::start_navigation(view, L"https://r.example/cb?code=1&state=ж", true));
+    EXPECT_EQ(fake_wv2::state_of(view).source, L"https://R.example/cb?code=1");
     bool hidden_before_destroyed = false;
-    m.engine.dispatch([&] { hidden_before_destroyed = IsWindow(popup) && !IsWindowVisible(popup); });
+    size_t handlers_when_finished = 99;
+    m.engine.dispatch([&] {
+        hidden_before_destroyed = IsWindow(popup) && !IsWindowVisible(popup);
+        handlers_when_finished = fake_wv2::state_of(view).navigation_handlers;
+    });
     pump_pending();
 
+    EXPECT_EQ(handlers_when_finished, 1u) << "only the engine's own handler stays";
     EXPECT_TRUE(hidden_before_destroyed);
     EXPECT_FALSE(IsWindow(popup));
     EXPECT_EQ(login_popup, nullptr);
@@ -172,18 +180,65 @@ TEST(LoginWindowWin, CloseRequestsFulfilWithNullAndKeepTheWindowForLater) {
     EXPECT_TRUE(IsWindow(m.hwnd));
 }
 
-TEST(LoginWindowWin, NoWebView2RejectsAndNeverDisablesTheMainWindow) {
+TEST(LoginWindowWin, AnEmptyPrefixMatchesTheSignInAddressBeforeItLoads) {
     MainWindow m;
-    login_engine_factory = [](const webview::options& o) { return webview::create(o); };
+    open_login_popup("empty", "https://signin.example/", "");
+    fake_wv2::View* view = popup_view();
+    pump_pending();
+    EXPECT_EQ(login_popup, nullptr);
+    EXPECT_EQ(fake_wv2::state_of(view).source, L"") << "cancelled, never loaded";
+    ASSERT_EQ(m.engine.settled.size(), 1u);
+    EXPECT_EQ(m.engine.settled[0].status, 0);
+    EXPECT_EQ(m.engine.settled[0].result, "\"https://signin.example/\"");
+    EXPECT_TRUE(IsWindowEnabled(m.hwnd));
+}
+
+TEST(LoginWindowWin, NoWebView2RejectsAndNeverDisablesTheMainWindow) {
+    MainWindow m({S_OK, S_OK, E_ACCESSDENIED});
     native_msLogin("id", json::array({"https://signin.example/", "x:"}));
     pump_pending();
     ASSERT_EQ(m.engine.settled.size(), 1u);
     EXPECT_EQ(m.engine.settled[0].status, 1);
     EXPECT_EQ(m.engine.settled[0].result,
-              json_to_text(json(std::string("Не удалось открыть окно входа: ") + webview::no_web_content_error)));
+              json_to_text(json("Не удалось открыть окно входа: CreateCoreWebView2Controller: 0x80070005")));
     EXPECT_EQ(login_popup, nullptr);
     EXPECT_TRUE(IsWindowEnabled(m.hwnd));
     EXPECT_TRUE(IsWindow(m.hwnd));
+}
+
+TEST(LoginWindowWin, NavHandlerCountsReferencesAndCancelsWhatItsDecisionRefuses) {
+    auto kept = std::make_shared<int>(0);
+    std::vector<std::wstring> asked;
+    auto* h = new NavHandler([kept, &asked](const std::wstring& a) {
+        asked.push_back(a);
+        return a == L"https://r.example/cb";
+    });
+    void* out = nullptr;
+    EXPECT_EQ(h->QueryInterface(IID_IUnknown, &out), S_OK);
+    EXPECT_EQ(out, static_cast<ICoreWebView2NavigationStartingEventHandler*>(h));
+    EXPECT_EQ(h->QueryInterface(IID_ICoreWebView2NavigationStartingEventHandler, &out), S_OK);
+    out = h;
+    EXPECT_EQ(h->QueryInterface(IID_ICoreWebView2, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(h->AddRef(), 4u);
+    EXPECT_EQ(h->Release(), 3u);
+
+    for (const wchar_t* uri : {L"https://r.example/cb", L"https://r.example/other"}) {
+        ICoreWebView2NavigationStartingEventArgs* args = fake_wv2::new_navigation_args(uri);
+        EXPECT_EQ(h->Invoke(nullptr, args), S_OK);
+        BOOL cancel = FALSE;
+        args->get_Cancel(&cancel);
+        EXPECT_EQ(cancel != FALSE, std::wstring(uri) == L"https://r.example/cb") << uri;
+        args->Release();
+    }
+    EXPECT_EQ(h->Invoke(nullptr, nullptr), S_OK);
+    EXPECT_EQ(asked.size(), 2u);
+
+    EXPECT_EQ(h->Release(), 2u);
+    EXPECT_EQ(h->Release(), 1u);
+    EXPECT_EQ(kept.use_count(), 2);
+    EXPECT_EQ(h->Release(), 0u);
+    EXPECT_EQ(kept.use_count(), 1) << "the last release frees the decision";
 }
 
 // Run by IconResourceOneIsTheBigAndTheSmallIcon in a copy of this program

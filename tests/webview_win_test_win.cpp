@@ -1,4 +1,5 @@
-// The Win32 window host on real windows (Wine under Xvfb).
+// The Windows engine on real windows (Wine under Xvfb): the window host on
+// its own, and the page part against the in-process WebView2 stand-in.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include <shlobj.h>
+
+#include "support/fake_webview2_win.h"
 #include "support/message_pump_win.h"
+#include "webview/glue.h"
 #include "webview/webview_win.h"
 
 namespace {
@@ -31,15 +36,31 @@ bool quit_pending() {
 
 }  // namespace
 
-TEST(WinEngine, CreateReportsMissingWebView2AndLeavesNoQuitBehind) {
+TEST(WinEngine, CreateFailureNamesTheStepAndItsHresultAndLeavesNoQuitBehind) {
+    auto failure = [](fake_wv2::Plan plan) {
+        fake_wv2::Installed fake(plan);
+        try {
+            webview::create(webview::options{});
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        return std::string("created");
+    };
+    EXPECT_EQ(failure({HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), S_OK, S_OK}),
+              "CreateCoreWebView2EnvironmentWithOptions: 0x80070002");
+    EXPECT_EQ(failure({S_OK, E_FAIL, S_OK}), "CreateCoreWebView2EnvironmentWithOptions: 0x80004005");
+    EXPECT_EQ(failure({S_OK, S_OK, E_ACCESSDENIED}), "CreateCoreWebView2Controller: 0x80070005");
+    // No stand-in and no loader beside this program.
     try {
         webview::create(webview::options{});
-        FAIL() << "create() must throw in this build";
+        FAIL() << "created without a loader";
     } catch (const std::exception& e) {
-        EXPECT_NE(std::string(e.what()).find("WebView2"), std::string::npos) << e.what();
+        EXPECT_STREQ(e.what(), "LoadLibraryW(WebView2Loader.dll): 0x8007007E");
     }
-    // The start-up error box still has to stay up: no quit message may wait.
+    // The start-up error box still has to stay up: no quit message may wait,
+    // and no engine window is left.
     EXPECT_FALSE(quit_pending());
+    EXPECT_EQ(FindWindowW(L"QuorvelEngineWindow", nullptr), nullptr);
 
     // And a loop started afterwards runs until asked to stop.
     auto w = webview::create_window_only(webview::options{});
@@ -244,4 +265,152 @@ TEST(WinEngine, FixedSizeIsClientAreaInLogicalPixelsWithoutSizingFrame) {
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), WS_THICKFRAME | WS_MAXIMIZEBOX);
     GetClientRect(h, &client);
     EXPECT_EQ(client.right - client.left, MulDiv(320, static_cast<int>(dpi), 96));
+}
+
+// The engine's own logic on top of WebView2, against the in-process stand-in.
+namespace {
+
+constexpr char origin[] = "http://127.0.0.1:8080";
+constexpr wchar_t page[] = L"http://127.0.0.1:8080/";
+
+std::wstring wide(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::wstring call(const std::string& id, const std::string& method, const std::string& params = "[]") {
+    return wide("{\"id\":\"" + id + "\",\"method\":\"" + method + "\",\"params\":" + params + "}");
+}
+
+struct PageEngine {
+    fake_wv2::Installed fake;
+    std::unique_ptr<webview::engine> w = webview::create(webview::options{});
+    HWND hwnd = static_cast<HWND>(w->window());
+    fake_wv2::View* view = fake_wv2::view_of(hwnd);
+    const fake_wv2::ViewState& state() { return fake_wv2::state_of(view); }
+};
+
+}  // namespace
+
+TEST(WinEngineWebView2, PageFillsTheWindowAndGetsTheGlueOnlyForTheAllowedOrigin) {
+    PageEngine e;
+    ASSERT_NE(e.view, nullptr);
+    EXPECT_FALSE(e.state().dev_tools);
+    // The user data folder lives under the roaming application data.
+    wchar_t appdata[MAX_PATH] = {};
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appdata)));
+    EXPECT_EQ(fake_wv2::last_user_data_folder(), std::wstring(appdata) + L"\\webview_win_test_win.WebView2");
+
+    e.w->set_size(300, 200, webview::hint::fixed);
+    RECT client{};
+    GetClientRect(e.hwnd, &client);
+    EXPECT_TRUE(EqualRect(&client, &e.state().bounds));
+
+    e.w->bind("native_a", [](const std::string& r) { return r; });
+    pump_pending();
+    EXPECT_TRUE(e.state().live_scripts.empty()) << "no origin allowed yet";
+    e.w->set_allowed_origin(origin);
+    e.w->bind("native_b", [](const std::string&, const std::string&, void*) {}, nullptr);
+    pump_pending();
+    ASSERT_EQ(e.state().live_scripts.size(), 1u);
+    const std::wstring& glue = e.state().live_scripts[0];
+    for (const std::string& part : {webview::glue_script("window.chrome.webview.postMessage", {}),
+                                    webview::bind_script("native_a"), webview::bind_script("native_b"),
+                                    std::string("window.location.origin === \"http://127.0.0.1:8080\"")})
+        EXPECT_NE(glue.find(wide(part)), std::wstring::npos) << part;
+
+    e.w->navigate("");
+    e.w->navigate(origin + std::string("/"));
+    EXPECT_EQ(e.state().navigated, (std::vector<std::wstring>{L"about:blank", page}));
+    e.w->set_title("ok\xC3\x28");
+    EXPECT_EQ(title_of(e.hwnd), L"");
+
+    // A refused close keeps the page, an allowed one takes it with the window.
+    bool allow = false;
+    e.w->on_close_request([&] { return allow; });
+    SendMessageW(e.hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(e.state().closed);
+    allow = true;
+    SendMessageW(e.hwnd, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(e.state().closed);
+    EXPECT_FALSE(IsWindow(e.hwnd));
+    e.w->run();  // the last window went: the loop ends
+}
+
+TEST(WinEngineWebView2, CallsSettleInPostingOrderOnlyFromTheAllowedOrigin) {
+    PageEngine e;
+    e.w->set_allowed_origin(origin);
+    e.w->bind("native_sync", [](const std::string& req) { return req; });
+    e.w->bind(
+        "native_async",
+        [](const std::string& id, const std::string& req, void* arg) {
+            static_cast<webview::engine*>(arg)->resolve(id, 0, req);
+        },
+        e.w.get());
+
+    const size_t binds = e.state().executed.size();  // each bind reaches the page already loaded
+    fake_wv2::post_message(e.view, L"http://127.0.0.1:8080/index.html", call("one", "native_sync", "[1,\"ж\"]"));
+    fake_wv2::post_message(e.view, L"http://127.0.0.1:8081/", call("port", "native_sync"));
+    fake_wv2::post_message(e.view, L"https://127.0.0.1:8080/", call("scheme", "native_sync"));
+    fake_wv2::post_message(e.view, page, call("nobody", "native_missing"));
+    pump_pending();
+    ASSERT_EQ(e.state().executed.size(), binds + 1);
+    EXPECT_EQ(e.state().executed[binds], wide(webview::reply_script("one", 0, "[1,\"\xD0\xB6\"]")));
+
+    // A sync call never overtakes an earlier async one.
+    std::vector<std::wstring> want;
+    for (int i = 0; i < 100; ++i) {
+        std::string id = "c" + std::to_string(i);
+        fake_wv2::post_message(e.view, page,
+                               call(id, i % 3 ? "native_sync" : "native_async", "[" + std::to_string(i) + "]"));
+        want.push_back(wide(webview::reply_script(id, 0, "[" + std::to_string(i) + "]")));
+    }
+    pump_pending();
+    std::vector<std::wstring> got(e.state().executed.begin() + static_cast<long>(binds) + 1, e.state().executed.end());
+    EXPECT_EQ(got, want);
+
+    // Resolve from 8 threads: each thread's replies in its own order, all of them.
+    constexpr int threads = 8, per_thread = 50;
+    size_t before = e.state().executed.size();
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < per_thread; ++i) e.w->resolve(std::to_string(t) + "-" + std::to_string(i), i % 2, "");
+        });
+    std::thread closer([&] {
+        for (auto& w : workers) w.join();
+        e.w->dispatch([&] { e.w->terminate(); });
+    });
+    e.w->run();
+    closer.join();
+    const auto& executed = e.state().executed;
+    ASSERT_EQ(executed.size() - before, static_cast<size_t>(threads * per_thread));
+    std::vector<int> next(threads, 0);
+    for (size_t k = before; k < executed.size(); ++k) {
+        std::wstring id = executed[k].substr(executed[k].find(L'"') + 1);
+        int t = std::stoi(id);
+        int i = std::stoi(id.substr(id.find(L'-') + 1));
+        ASSERT_EQ(i, next[static_cast<size_t>(t)]) << "thread " << t;
+        ++next[static_cast<size_t>(t)];
+    }
+}
+
+TEST(WinEngineWebView2, NavigationHookSeesEveryStartAndRedirectHopAndCanCancel) {
+    PageEngine e;
+    std::vector<std::string> seen;
+    e.w->on_navigation_start([&](const std::string& url) {
+        seen.push_back(url);
+        if (url == "https://throws.example/") throw std::runtime_error("hook");
+        return url.rfind("https://blocked.example/", 0) != 0;
+    });
+    e.w->navigate("https://start.example/");
+    pump_pending();
+    EXPECT_EQ(e.state().source, L"https://start.example/");
+    EXPECT_TRUE(fake_wv2::start_navigation(e.view, L"https://blocked.example/cb?code=1", true));
+    EXPECT_EQ(e.state().source, L"https://start.example/");
+    EXPECT_FALSE(fake_wv2::start_navigation(e.view, L"https://throws.example/"));
+    EXPECT_EQ(seen, (std::vector<std::string>{"https://start.example/", "https://blocked.example/cb?code=1",
+                                              "https://throws.example/"}));
 }

@@ -1,31 +1,41 @@
-// The engine on Windows: a real top-level window, its message loop and the
-// queue to the UI thread. Web content would need WebView2, which this build
-// cannot have, so create() stops after the window and says so.
+// The engine on Windows: a top-level window, its message loop and queue, and
+// a WebView2 controller filling the client area. Creation is asynchronous
+// in WebView2 (environment, then controller); create() pumps messages until
+// both are there, or throws with the failing step and its HRESULT.
 #include "webview/webview_win.h"
 
 #include <windows.h>
 #include <objbase.h>
 
+#include <WebView2.h>
+
 #include <atomic>
 #include <climits>
-#include <deque>
 #include <exception>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "webview/call_queue.h"
+#include "webview/com_win.h"
 #include "webview/glue.h"
+#include "webview/loader_win.h"
 
 namespace webview {
 
-const char* const no_web_content_error = "WebView2 недоступен в этой сборке";
+create_environment_fn environment_factory = nullptr;
 
 namespace {
 
 constexpr UINT msg_run_queued = WM_APP + 0x51;
 constexpr wchar_t window_class[] = L"QuorvelEngineWindow";
+constexpr char post_expr[] = "window.chrome.webview.postMessage";
 
 // Engine windows alive on the UI thread; destroying the last one ends the loop.
 std::atomic<int> live_windows{0};
@@ -39,6 +49,28 @@ std::wstring strict_wide(const std::string& s) {
     std::wstring w(static_cast<size_t>(n), L'\0');
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), len, w.data(), n) != n) return {};
     return w;
+}
+
+// Unpaired surrogates become U+FFFD.
+std::string narrow(const wchar_t* w) {
+    if (!w || !*w) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
+    s.resize(static_cast<size_t>(n - 1));
+    return s;
+}
+
+// Takes a text that WebView2 allocated and frees it.
+std::string take_text(LPWSTR w) {
+    std::string s = narrow(w);
+    if (w) CoTaskMemFree(w);
+    return s;
+}
+
+std::string json_string(const std::string& s) {
+    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string error_text(const char* what, DWORD code) {
@@ -64,13 +96,48 @@ void register_window_class() {
     });
 }
 
+using env_done_handler = callback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT,
+                                  ICoreWebView2Environment*>;
+using controller_done_handler =
+    callback<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, HRESULT, ICoreWebView2Controller*>;
+using message_handler =
+    callback<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs*>;
+using navigation_handler =
+    callback<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*>;
+using script_added_handler =
+    callback<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler, HRESULT, LPCWSTR>;
+
+// The asynchronous half of creation; shared with its handlers, which may
+// outlive a creation that failed.
+struct Creation {
+    bool done = false;
+    HRESULT hr = S_OK;
+    std::string step;
+    com_ptr<ICoreWebView2Environment> environment;
+    com_ptr<ICoreWebView2Controller> controller;
+
+    HRESULT fail(const char* at, HRESULT code) {
+        if (!done) {
+            done = true;
+            step = at;
+            hr = FAILED(code) ? code : E_POINTER;
+        }
+        return S_OK;
+    }
+};
+
+constexpr char env_step[] = "CreateCoreWebView2EnvironmentWithOptions";
+constexpr char controller_step[] = "CreateCoreWebView2Controller";
+
 class WinEngine final : public engine {
 public:
-    explicit WinEngine(const options& opts) {
-        // The shell and the common dialogs want an apartment-threaded UI thread.
+    explicit WinEngine(const options& opts) : debug_(opts.debug) {
+        // WebView2, the shell and the common dialogs want an
+        // apartment-threaded UI thread.
         HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         com_ = SUCCEEDED(hr);
         register_window_class();
+        // Hidden until its owner has sized and placed it.
         HWND created = CreateWindowExW(0, window_class, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                        640, 480, static_cast<HWND>(opts.owner), nullptr,
                                        GetModuleHandleW(nullptr), this);
@@ -81,19 +148,12 @@ public:
         }
         counted_ = true;
         ++live_windows;
-        ShowWindow(created, SW_SHOW);
-        UpdateWindow(created);
     }
 
     ~WinEngine() override {
-        std::deque<std::function<void()>> dropped;
-        {
-            std::lock_guard lock(mutex_);
-            ended_ = true;
-            post_target_ = nullptr;
-            dropped.swap(queue_);
-        }
-        dropped.clear();
+        *alive_ = false;
+        queue_.close();
+        close_page();
         if (hwnd_) {
             // Taking the engine down is not the user closing the window: no
             // quit message, which would otherwise end the next loop at once.
@@ -103,18 +163,100 @@ public:
         if (com_ && GetCurrentThreadId() == ui_thread_) CoUninitialize();
     }
 
-    void bind(const std::string& name, sync_fn fn) override { sync_bindings_[name] = std::move(fn); }
-    void bind(const std::string& name, bind_fn fn, void* arg) override { bindings_[name] = {fn, arg}; }
-    // No page: nothing to settle, evaluate or load.
-    void resolve(const std::string&, int, const std::string&) override {}
-    void eval(const std::string&) override {}
-    void navigate(const std::string&) override {}
+    // The page: environment, controller, settings and handlers. Throws with
+    // the step that failed.
+    void embed() {
+        create_environment_fn make = environment_factory ? environment_factory : load_loader();
+        std::wstring data_folder = user_data_folder();
+        auto state = std::make_shared<Creation>();
+        HWND parent = hwnd_;
+        auto env_done = env_done_handler::make(
+            IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
+            [state, parent](HRESULT hr, ICoreWebView2Environment* env) -> HRESULT {
+                if (state->done) return S_OK;
+                if (FAILED(hr) || !env) return state->fail(env_step, hr);
+                env->AddRef();
+                state->environment = com_ptr<ICoreWebView2Environment>::adopt(env);
+                auto controller_done = controller_done_handler::make(
+                    IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
+                    [state](HRESULT hr2, ICoreWebView2Controller* c) -> HRESULT {
+                        if (state->done) return S_OK;
+                        if (FAILED(hr2) || !c) return state->fail(controller_step, hr2);
+                        c->AddRef();
+                        state->controller = com_ptr<ICoreWebView2Controller>::adopt(c);
+                        state->done = true;
+                        return S_OK;
+                    });
+                HRESULT started = env->CreateCoreWebView2Controller(parent, controller_done.get());
+                if (FAILED(started)) state->fail(controller_step, started);
+                return S_OK;
+            });
+        HRESULT hr = make(nullptr, data_folder.c_str(), nullptr, env_done.get());
+        if (FAILED(hr)) throw step_error(env_step, hr);
+        pump_until(*state);
+        if (FAILED(state->hr)) throw step_error(state->step, state->hr);
+        environment_ = state->environment;
+        controller_ = state->controller;
+        if (!hwnd_) throw step_error(controller_step, HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE));
 
-    void dispatch(std::function<void()> f) override {
-        std::lock_guard lock(mutex_);
-        if (ended_) return;
-        queue_.push_back(std::move(f));
-        ensure_posted();
+        HRESULT got = controller_->get_CoreWebView2(webview_.put());
+        check("get_CoreWebView2", got, webview_.get());
+        com_ptr<ICoreWebView2Settings> settings;
+        got = webview_->get_Settings(settings.put());
+        check("get_Settings", got, settings.get());
+        check("put_AreDevToolsEnabled", settings->put_AreDevToolsEnabled(debug_ ? TRUE : FALSE));
+
+        auto on_message = message_handler::make(
+            IID_ICoreWebView2WebMessageReceivedEventHandler,
+            [this, alive = alive_](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) -> HRESULT {
+                if (*alive && args) handle_message(*args);
+                return S_OK;
+            });
+        EventRegistrationToken token{};
+        check("add_WebMessageReceived", webview_->add_WebMessageReceived(on_message.get(), &token));
+        auto on_navigation = navigation_handler::make(
+            IID_ICoreWebView2NavigationStartingEventHandler,
+            [this, alive = alive_](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) -> HRESULT {
+                if (*alive && args) handle_navigation(*args);
+                return S_OK;
+            });
+        check("add_NavigationStarting", webview_->add_NavigationStarting(on_navigation.get(), &token));
+        check("put_Bounds", fit_controller());
+        refresh_glue();
+    }
+
+    ICoreWebView2Controller* controller() const { return controller_.get(); }
+
+    void bind(const std::string& name, sync_fn fn) override {
+        binding b;
+        b.sync = std::move(fn);
+        add_binding(name, std::move(b));
+    }
+
+    void bind(const std::string& name, bind_fn fn, void* arg) override {
+        binding b;
+        b.fn = fn;
+        b.arg = arg;
+        add_binding(name, std::move(b));
+    }
+
+    void resolve(const std::string& id, int status, const std::string& result) override {
+        dispatch([this, script = reply_script(id, status, result)] { eval(script); });
+    }
+
+    void dispatch(std::function<void()> f) override { queue_.push(std::move(f)); }
+
+    void eval(const std::string& js) override {
+        if (!webview_) return;
+        // Scripts that are not valid UTF-8 run as an empty script.
+        webview_->ExecuteScript(strict_wide(js).c_str(), nullptr);
+    }
+
+    void navigate(const std::string& url) override {
+        if (!webview_) return;
+        std::wstring w = strict_wide(url);
+        // An address that cannot name anything shows a blank page.
+        if (w.empty() || FAILED(webview_->Navigate(w.c_str()))) webview_->Navigate(L"about:blank");
     }
 
     void set_title(const std::string& title) override {
@@ -151,13 +293,7 @@ public:
         }
         // What is still queued when the loop ends is dropped, and so is
         // whatever comes later.
-        std::deque<std::function<void()>> dropped;
-        {
-            std::lock_guard lock(mutex_);
-            ended_ = true;
-            dropped.swap(queue_);
-        }
-        dropped.clear();
+        queue_.close();
         if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
     }
 
@@ -168,7 +304,10 @@ public:
             PostThreadMessageW(ui_thread_, WM_QUIT, 0, 0);
     }
 
-    void set_allowed_origin(const std::string& origin) override { allowed_origin_ = origin; }
+    void set_allowed_origin(const std::string& origin) override {
+        allowed_origin_ = origin;
+        refresh_glue();
+    }
     void on_navigation_start(navigation_fn fn) override { on_navigation_ = std::move(fn); }
     void on_close_request(close_fn fn) override { on_close_ = std::move(fn); }
 
@@ -177,6 +316,14 @@ public:
         case msg_run_queued:
             run_one_queued();
             return 0;
+        case WM_SIZE:
+            fit_controller();
+            break;
+        case WM_ACTIVATE:
+            // Keys go to the page, not to the empty host window.
+            if (LOWORD(wp) != WA_INACTIVE && controller_)
+                controller_->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+            break;
         case WM_CLOSE: {
             bool keep = false;
             if (on_close_) {
@@ -197,18 +344,18 @@ public:
             return 0;
         }
         case WM_DESTROY:
+            // The page goes with its window.
+            close_page();
             if (counted_) {
                 counted_ = false;
                 if (--live_windows == 0 && !destroying_) PostQuitMessage(0);
             }
             return 0;
-        case WM_NCDESTROY: {
+        case WM_NCDESTROY:
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
             hwnd_ = nullptr;
-            std::lock_guard lock(mutex_);
-            post_target_ = nullptr;
+            post_target_.store(nullptr);
             break;
-        }
         default:
             break;
         }
@@ -217,32 +364,157 @@ public:
 
     void attach(HWND hwnd) {
         hwnd_ = hwnd;
-        std::lock_guard lock(mutex_);
-        post_target_ = hwnd;
+        post_target_.store(hwnd);
     }
 
 private:
-    // Called with mutex_ held. One message stands for the whole queue; each
-    // message runs one function and re-posts while more wait, so a nested
-    // loop (a modal dialog inside a queued function) keeps the queue moving
-    // in order and a function that queues itself cannot starve input.
-    void ensure_posted() {
-        if (!posted_ && post_target_) posted_ = PostMessageW(post_target_, msg_run_queued, 0, 0) != 0;
+    struct binding {
+        sync_fn sync;
+        bind_fn fn = nullptr;
+        void* arg = nullptr;
+    };
+
+    static void check(const char* step, HRESULT hr) {
+        if (FAILED(hr)) throw step_error(step, hr);
+    }
+    // A getter must also have given something.
+    static void check(const char* step, HRESULT hr, const void* got) {
+        check(step, hr);
+        if (!got) throw step_error(step, E_POINTER);
+    }
+
+    // Messages of every window of this thread run while creation waits; a
+    // quit among them is kept for the loop that comes after.
+    void pump_until(const Creation& state) {
+        bool quit = false;
+        WPARAM quit_code = 0;
+        while (!state.done) {
+            MSG msg;
+            BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+            if (got == -1) throw step_error("GetMessageW", last_error_hr());
+            if (got == 0) {
+                quit = true;
+                quit_code = msg.wParam;
+                continue;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (quit) PostQuitMessage(static_cast<int>(quit_code));
+    }
+
+    void close_page() {
+        if (controller_) controller_->Close();
+        webview_.reset();
+        controller_.reset();
+        environment_.reset();
+    }
+
+    HRESULT fit_controller() {
+        if (!controller_ || !hwnd_) return S_OK;
+        RECT r{};
+        GetClientRect(hwnd_, &r);
+        return controller_->put_Bounds(r);
+    }
+
+    void add_binding(const std::string& name, binding b) {
+        // Binding a name again replaces its function.
+        bindings_[name] = std::move(b);
+        refresh_glue();
+        eval(bind_script(name));
+    }
+
+    // The glue for the next documents: only for the allowed origin, only in
+    // the top frame. Replaced whole on every change; a version whose id
+    // arrives after it was replaced is removed then. Versions that briefly
+    // overlap only ever add names to the same glue.
+    void refresh_glue() {
+        if (!webview_) return;
+        ++glue_version_;
+        if (!glue_id_.empty()) {
+            webview_->RemoveScriptToExecuteOnDocumentCreated(glue_id_.c_str());
+            glue_id_.clear();
+        }
+        if (allowed_origin_.empty() || origin_of(allowed_origin_) != allowed_origin_) return;
+        std::string source = "if (window === window.top && window.location.origin === " +
+                             json_string(allowed_origin_) + ") {\n" + glue_script(post_expr, {});
+        for (const auto& [name, b] : bindings_) source += bind_script(name) + ";\n";
+        source += "}\n";
+        auto done = script_added_handler::make(
+            IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler,
+            [this, alive = alive_, version = glue_version_, view = webview_](HRESULT hr, LPCWSTR id) -> HRESULT {
+                if (FAILED(hr) || !id) return S_OK;
+                if (*alive && version == glue_version_)
+                    glue_id_ = id;
+                else
+                    view->RemoveScriptToExecuteOnDocumentCreated(id);
+                return S_OK;
+            });
+        webview_->AddScriptToExecuteOnDocumentCreated(strict_wide(source).c_str(), done.get());
+    }
+
+    // Only messages of the top frame reach this event; the source must be
+    // the allowed origin.
+    void handle_message(ICoreWebView2WebMessageReceivedEventArgs& args) {
+        if (allowed_origin_.empty()) return;
+        LPWSTR source = nullptr;
+        if (FAILED(args.get_Source(&source)) || origin_of(take_text(source)) != allowed_origin_) return;
+        LPWSTR text = nullptr;
+        if (FAILED(args.TryGetWebMessageAsString(&text))) return;
+        message m;
+        if (!parse_message(take_text(text), m)) return;
+        auto it = bindings_.find(m.method);
+        if (it == bindings_.end()) return;  // never settled, as an unknown name should be
+        // Both kinds go through the queue, so handlers run in the order the
+        // page called them (a sync call never overtakes an earlier async one).
+        if (it->second.sync) {
+            dispatch([this, alive = alive_, fn = it->second.sync, id = m.id, params = m.params] {
+                int status = 0;
+                std::string reply;
+                try {
+                    reply = fn(params);
+                } catch (const std::exception& e) {
+                    status = 1;
+                    reply = json_string(e.what());
+                } catch (...) {
+                    status = 1;
+                    reply = json_string("unknown error");
+                }
+                if (*alive) resolve(id, status, reply);
+            });
+            return;
+        }
+        dispatch([this, fn = it->second.fn, arg = it->second.arg, id = m.id, params = m.params] {
+            try {
+                fn(id, params, arg);
+            } catch (const std::exception& e) {
+                resolve(id, 1, json_string(e.what()));
+            } catch (...) {
+                resolve(id, 1, json_string("unknown error"));
+            }
+        });
+    }
+
+    // Every top-level navigation and every redirect hop, before the request
+    // is sent.
+    void handle_navigation(ICoreWebView2NavigationStartingEventArgs& args) {
+        if (!on_navigation_) return;
+        LPWSTR uri = nullptr;
+        std::string url = SUCCEEDED(args.get_Uri(&uri)) ? take_text(uri) : std::string();
+        navigation_fn fn = on_navigation_;
+        bool go = true;
+        try {
+            go = fn(url);
+        } catch (...) {
+            go = true;  // a failing hook does not stop the page
+        }
+        if (!go) args.put_Cancel(TRUE);
     }
 
     void run_one_queued() {
         if (error_) return;
-        std::function<void()> f;
-        {
-            std::lock_guard lock(mutex_);
-            posted_ = false;
-            if (queue_.empty()) return;
-            f = std::move(queue_.front());
-            queue_.pop_front();
-            if (!queue_.empty()) ensure_posted();
-        }
         try {
-            if (f) f();
+            queue_.run_one();
         } catch (...) {
             fail(std::current_exception());
         }
@@ -256,20 +528,28 @@ private:
 
     HWND hwnd_ = nullptr;
     const DWORD ui_thread_ = GetCurrentThreadId();
+    const bool debug_;
     bool com_ = false;
     bool counted_ = false;
     bool destroying_ = false;
     std::exception_ptr error_;
+    // Read by handlers that WebView2 may still hold after the engine went.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
-    std::mutex mutex_;
-    HWND post_target_ = nullptr;
-    std::deque<std::function<void()>> queue_;
-    bool posted_ = false;
-    bool ended_ = false;
+    // One posted message per wake-up, to the window while it exists.
+    std::atomic<HWND> post_target_{nullptr};
+    call_queue queue_{[this] {
+        HWND target = post_target_.load();
+        return target && PostMessageW(target, msg_run_queued, 0, 0) != 0;
+    }};
 
-    // Kept for the page that this build cannot show.
-    std::map<std::string, sync_fn> sync_bindings_;
-    std::map<std::string, std::pair<bind_fn, void*>> bindings_;
+    com_ptr<ICoreWebView2Environment> environment_;
+    com_ptr<ICoreWebView2Controller> controller_;
+    com_ptr<ICoreWebView2> webview_;
+    std::wstring glue_id_;
+    std::uint64_t glue_version_ = 0;
+
+    std::map<std::string, binding> bindings_;
     std::string allowed_origin_;
     navigation_fn on_navigation_;
     close_fn on_close_;
@@ -292,11 +572,16 @@ LRESULT CALLBACK engine_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 std::unique_ptr<engine> create_window_only(const options& opts) { return std::make_unique<WinEngine>(opts); }
 
 std::unique_ptr<engine> create(const options& opts) {
-    // The window comes first, as it would with WebView2; the controller that
-    // would fill it cannot be created here, so the window goes again (without
-    // a quit message: start-up still has to show this error in a box).
-    create_window_only(opts).reset();
-    throw std::runtime_error(no_web_content_error);
+    // A failure takes the window down again, without a quit message: start-up
+    // still has to show the error in a box.
+    auto e = std::make_unique<WinEngine>(opts);
+    e->embed();
+    return e;
+}
+
+ICoreWebView2Controller* controller_of(engine& e) {
+    auto* w = dynamic_cast<WinEngine*>(&e);
+    return w ? w->controller() : nullptr;
 }
 
 }  // namespace webview

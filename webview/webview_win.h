@@ -1,9 +1,16 @@
-// The Win32 window host of the engine, usable without web content.
+// The Windows engine's own extras: the window host alone, the seam that
+// creates the WebView2 environment, and the controller of an engine.
 #pragma once
+
+#include <windows.h>
 
 #include <memory>
 
 #include "webview/webview.h"
+
+struct ICoreWebView2Controller;
+struct ICoreWebView2EnvironmentOptions;
+struct ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler;
 
 namespace webview {
 
@@ -13,7 +20,18 @@ namespace webview {
 // created. On the UI thread only, like create().
 std::unique_ptr<engine> create_window_only(const options& opts);
 
-// The text of the error that create() throws in this build.
-extern const char* const no_web_content_error;
+// CreateCoreWebView2EnvironmentWithOptions as the loader exports it.
+using create_environment_fn = HRESULT(STDAPICALLTYPE*)(PCWSTR browser_folder, PCWSTR user_data_folder,
+                                                      ICoreWebView2EnvironmentOptions* options,
+                                                      ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* done);
+
+// What create() uses to make the environment. Null (the default) loads
+// WebView2Loader.dll from the executable's folder; tests put a stand-in
+// here. UI thread only.
+extern create_environment_fn environment_factory;
+
+// The WebView2 controller of an engine made by create(), not AddRef'ed: it
+// lives as long as the engine. Null for any other engine.
+ICoreWebView2Controller* controller_of(engine& e);
 
 }  // namespace webview

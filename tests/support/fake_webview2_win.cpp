@@ -1,0 +1,560 @@
+#include "support/fake_webview2_win.h"
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <utility>
+
+#include "webview/webview_win.h"
+
+namespace fake_wv2 {
+
+namespace {
+
+// Posts a function to the UI thread, as the runtime completes its steps.
+LRESULT CALLBACK poster_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_APP) {
+        auto* f = reinterpret_cast<std::function<void()>*>(lp);
+        (*f)();
+        delete f;
+        return 0;
+    }
+    return DefWindowProcW(h, msg, wp, lp);
+}
+
+void post(std::function<void()> f) {
+    static HWND poster = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = poster_proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"QuorvelFakeWebView2";
+        RegisterClassW(&wc);
+        return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    }();
+    PostMessageW(poster, WM_APP, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(f))));
+}
+
+LPWSTR co_text(const std::wstring& s) {
+    auto* p = static_cast<LPWSTR>(CoTaskMemAlloc((s.size() + 1) * sizeof(wchar_t)));
+    if (p) std::copy(s.c_str(), s.c_str() + s.size() + 1, p);
+    return p;
+}
+
+template <class I>
+class Com : public I {
+public:
+    explicit Com(const IID& iid) : iid_(iid) {}
+    virtual ~Com() = default;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid_)) {
+            *out = static_cast<I*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+
+private:
+    const IID iid_;
+    std::atomic<ULONG> refs_{1};
+};
+
+// Keeps one reference to a handler per registration.
+template <class H>
+class Handlers {
+public:
+    ~Handlers() { clear(); }
+    HRESULT add(H* h, EventRegistrationToken* token) {
+        if (!h || !token) return E_POINTER;
+        h->AddRef();
+        token->value = ++last_;
+        list_.emplace_back(last_, h);
+        return S_OK;
+    }
+    HRESULT remove(EventRegistrationToken token) {
+        for (auto it = list_.begin(); it != list_.end(); ++it)
+            if (it->first == token.value) {
+                it->second->Release();
+                list_.erase(it);
+                return S_OK;
+            }
+        return S_OK;
+    }
+    void clear() {
+        for (auto& [t, h] : list_) h->Release();
+        list_.clear();
+    }
+    size_t size() const { return list_.size(); }
+    // A handler may register or remove others while it runs.
+    template <class F>
+    void each(F f) {
+        auto copy = list_;
+        for (auto& [t, h] : copy) h->AddRef();
+        for (auto& [t, h] : copy) f(h);
+        for (auto& [t, h] : copy) h->Release();
+    }
+
+private:
+    std::vector<std::pair<INT64, H*>> list_;
+    INT64 last_ = 0;
+};
+
+class Settings final : public Com<ICoreWebView2Settings> {
+public:
+    explicit Settings(ViewState& s) : Com(IID_ICoreWebView2Settings), s_(s) {}
+    HRESULT STDMETHODCALLTYPE get_AreDevToolsEnabled(BOOL* v) override {
+        *v = s_.dev_tools;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_AreDevToolsEnabled(BOOL v) override {
+        s_.dev_tools = v != FALSE;
+        return S_OK;
+    }
+    // ICoreWebView2Settings: the rest
+    HRESULT STDMETHODCALLTYPE get_IsScriptEnabled(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_IsScriptEnabled(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_IsWebMessageEnabled(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_IsWebMessageEnabled(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_AreDefaultScriptDialogsEnabled(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_AreDefaultScriptDialogsEnabled(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_IsStatusBarEnabled(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_IsStatusBarEnabled(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_AreDefaultContextMenusEnabled(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_AreDefaultContextMenusEnabled(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_AreHostObjectsAllowed(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_AreHostObjectsAllowed(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_IsZoomControlEnabled(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_IsZoomControlEnabled(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_IsBuiltInErrorPageEnabled(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_IsBuiltInErrorPageEnabled(BOOL) override { return E_NOTIMPL; }
+
+private:
+    ViewState& s_;
+};
+
+class NavArgs final : public Com<ICoreWebView2NavigationStartingEventArgs> {
+public:
+    NavArgs(std::wstring uri, bool redirect)
+        : Com(IID_ICoreWebView2NavigationStartingEventArgs), uri_(std::move(uri)), redirect_(redirect) {}
+    bool cancelled() const { return cancel_; }
+    HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override {
+        *uri = co_text(uri_);
+        return *uri ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL* v) override {
+        *v = redirect_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* v) override {
+        *v = cancel_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+        cancel_ = v != FALSE;
+        return S_OK;
+    }
+    // ICoreWebView2NavigationStartingEventArgs: the rest
+    HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_RequestHeaders(ICoreWebView2HttpRequestHeaders**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64*) override { return E_NOTIMPL; }
+
+private:
+    std::wstring uri_;
+    bool redirect_;
+    bool cancel_ = false;
+};
+
+class MessageArgs final : public Com<ICoreWebView2WebMessageReceivedEventArgs> {
+public:
+    MessageArgs(std::wstring source, std::wstring text)
+        : Com(IID_ICoreWebView2WebMessageReceivedEventArgs), source_(std::move(source)), text_(std::move(text)) {}
+    HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* v) override {
+        *v = co_text(source_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE TryGetWebMessageAsString(LPWSTR* v) override {
+        *v = co_text(text_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR* v) override {
+        *v = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    std::wstring source_, text_;
+};
+
+}  // namespace
+
+class View final : public Com<ICoreWebView2> {
+public:
+    View() : Com(IID_ICoreWebView2) {}
+    ViewState state;
+    Handlers<ICoreWebView2NavigationStartingEventHandler> navigation;
+    Handlers<ICoreWebView2WebMessageReceivedEventHandler> messages;
+    std::map<std::wstring, std::wstring> scripts;  // id -> text, ids in order of adding
+    int last_script = 0;
+
+    void close() {
+        state.closed = true;
+        navigation.clear();
+        messages.clear();
+    }
+
+    HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** s) override {
+        *s = new Settings(state);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) override {
+        *uri = co_text(state.source);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
+        if (state.closed) return E_ABORT;
+        state.navigated.emplace_back(uri);
+        AddRef();
+        post([this, u = std::wstring(uri)] {
+            start_navigation(this, u);
+            Release();
+        });
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE add_NavigationStarting(ICoreWebView2NavigationStartingEventHandler* h,
+                                                     EventRegistrationToken* t) override {
+        return navigation.add(h, t);
+    }
+    HRESULT STDMETHODCALLTYPE remove_NavigationStarting(EventRegistrationToken t) override {
+        return navigation.remove(t);
+    }
+    HRESULT STDMETHODCALLTYPE add_WebMessageReceived(ICoreWebView2WebMessageReceivedEventHandler* h,
+                                                     EventRegistrationToken* t) override {
+        return messages.add(h, t);
+    }
+    HRESULT STDMETHODCALLTYPE remove_WebMessageReceived(EventRegistrationToken t) override {
+        return messages.remove(t);
+    }
+    HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
+        LPCWSTR js, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* done) override {
+        wchar_t id[24];
+        swprintf(id, 24, L"%08d", ++last_script);
+        scripts[id] = js;
+        if (done) {
+            done->AddRef();
+            post([done, i = std::wstring(id)] {
+                done->Invoke(S_OK, i.c_str());
+                done->Release();
+            });
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RemoveScriptToExecuteOnDocumentCreated(LPCWSTR id) override {
+        scripts.erase(id);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ExecuteScript(LPCWSTR js, ICoreWebView2ExecuteScriptCompletedHandler* done) override {
+        state.executed.emplace_back(js);
+        if (done) {
+            done->AddRef();
+            post([done] {
+                done->Invoke(S_OK, L"null");
+                done->Release();
+            });
+        }
+        return S_OK;
+    }
+    // ICoreWebView2: the rest
+    HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ContentLoading(ICoreWebView2ContentLoadingEventHandler*,
+                                                 EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_ContentLoading(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_SourceChanged(ICoreWebView2SourceChangedEventHandler*,
+                                                EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_SourceChanged(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_HistoryChanged(ICoreWebView2HistoryChangedEventHandler*,
+                                                 EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_HistoryChanged(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_NavigationCompleted(ICoreWebView2NavigationCompletedEventHandler*,
+                                                      EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_NavigationCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_FrameNavigationStarting(ICoreWebView2NavigationStartingEventHandler*,
+                                                          EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_FrameNavigationStarting(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_FrameNavigationCompleted(ICoreWebView2NavigationCompletedEventHandler*,
+                                                           EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_FrameNavigationCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ScriptDialogOpening(ICoreWebView2ScriptDialogOpeningEventHandler*,
+                                                      EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_ScriptDialogOpening(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_PermissionRequested(ICoreWebView2PermissionRequestedEventHandler*,
+                                                      EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_PermissionRequested(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ProcessFailed(ICoreWebView2ProcessFailedEventHandler*,
+                                                EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_ProcessFailed(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT, IStream*,
+                                             ICoreWebView2CapturePreviewCompletedHandler*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Reload() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE
+    CallDevToolsProtocolMethod(LPCWSTR, LPCWSTR, ICoreWebView2CallDevToolsProtocolMethodCompletedHandler*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GoBack() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GoForward() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(LPCWSTR,
+                                                               ICoreWebView2DevToolsProtocolEventReceiver**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_NewWindowRequested(ICoreWebView2NewWindowRequestedEventHandler*,
+                                                     EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_NewWindowRequested(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_DocumentTitleChanged(ICoreWebView2DocumentTitleChangedEventHandler*,
+                                                       EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_DocumentTitleChanged(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_DocumentTitle(LPWSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddHostObjectToScript(LPCWSTR, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RemoveHostObjectFromScript(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OpenDevToolsWindow() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ContainsFullScreenElementChanged(
+        ICoreWebView2ContainsFullScreenElementChangedEventHandler*, EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_ContainsFullScreenElementChanged(EventRegistrationToken) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_ContainsFullScreenElement(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_WebResourceRequested(ICoreWebView2WebResourceRequestedEventHandler*,
+                                                       EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_WebResourceRequested(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddWebResourceRequestedFilter(const LPCWSTR,
+                                                            const COREWEBVIEW2_WEB_RESOURCE_CONTEXT) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE RemoveWebResourceRequestedFilter(const LPCWSTR,
+                                                               const COREWEBVIEW2_WEB_RESOURCE_CONTEXT) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE add_WindowCloseRequested(ICoreWebView2WindowCloseRequestedEventHandler*,
+                                                       EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_WindowCloseRequested(EventRegistrationToken) override { return E_NOTIMPL; }
+};
+
+namespace {
+
+class Controller final : public Com<ICoreWebView2Controller> {
+public:
+    Controller(HWND parent, View* view) : Com(IID_ICoreWebView2Controller), parent_(parent), view_(view) {
+        view_->AddRef();
+    }
+    ~Controller() override { view_->Release(); }
+    HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL* v) override {
+        *v = visible_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL v) override {
+        visible_ = v;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Bounds(RECT* r) override {
+        *r = view_->state.bounds;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Bounds(RECT r) override {
+        view_->state.bounds = r;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND* h) override {
+        *h = parent_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Close() override {
+        view_->close();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** v) override {
+        if (view_->state.closed) return E_ABORT;
+        view_->AddRef();
+        *v = view_;
+        return S_OK;
+    }
+    // ICoreWebView2Controller: the rest
+    HRESULT STDMETHODCALLTYPE get_ZoomFactor(double*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ZoomFactor(double) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ZoomFactorChanged(ICoreWebView2ZoomFactorChangedEventHandler*,
+                                                    EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_ZoomFactorChanged(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetBoundsAndZoomFactor(RECT, double) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_MoveFocusRequested(ICoreWebView2MoveFocusRequestedEventHandler*,
+                                                     EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_MoveFocusRequested(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_GotFocus(ICoreWebView2FocusChangedEventHandler*, EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_GotFocus(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_LostFocus(ICoreWebView2FocusChangedEventHandler*, EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_LostFocus(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_AcceleratorKeyPressed(ICoreWebView2AcceleratorKeyPressedEventHandler*,
+                                                        EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_AcceleratorKeyPressed(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ParentWindow(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override { return E_NOTIMPL; }
+
+private:
+    HWND parent_;
+    View* view_;
+    BOOL visible_ = TRUE;
+};
+
+Plan plan;
+std::wstring user_data;
+std::map<HWND, View*> views;  // each holds a reference
+
+void forget_views() {
+    for (auto& [h, v] : views) v->Release();
+    views.clear();
+}
+
+class Environment final : public Com<ICoreWebView2Environment> {
+public:
+    Environment() : Com(IID_ICoreWebView2Environment) {}
+    HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
+        HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* done) override {
+        if (!done) return E_POINTER;
+        auto* view = new View();
+        if (auto old = views.find(parent); old != views.end()) old->second->Release();
+        views[parent] = view;
+        auto* controller = new Controller(parent, view);
+        done->AddRef();
+        post([done, controller, hr = plan.controller_done] {
+            done->Invoke(hr, FAILED(hr) ? nullptr : controller);
+            done->Release();
+            controller->Release();
+        });
+        return S_OK;
+    }
+    // ICoreWebView2Environment: the rest
+    HRESULT STDMETHODCALLTYPE CreateWebResourceResponse(IStream*, int, LPCWSTR, LPCWSTR,
+                                                        ICoreWebView2WebResourceResponse**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_BrowserVersionString(LPWSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_NewBrowserVersionAvailable(ICoreWebView2NewBrowserVersionAvailableEventHandler*,
+                                                             EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_NewBrowserVersionAvailable(EventRegistrationToken) override { return E_NOTIMPL; }
+};
+
+HRESULT STDAPICALLTYPE create_environment(PCWSTR, PCWSTR user_data_folder, ICoreWebView2EnvironmentOptions*,
+                                          ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* done) {
+    user_data = user_data_folder ? user_data_folder : L"";
+    if (FAILED(plan.environment_call)) return plan.environment_call;
+    if (!done) return E_POINTER;
+    auto* env = new Environment();
+    done->AddRef();
+    post([done, env, hr = plan.environment_done] {
+        done->Invoke(hr, FAILED(hr) ? nullptr : env);
+        done->Release();
+        env->Release();
+    });
+    return S_OK;
+}
+
+}  // namespace
+
+Installed::Installed(Plan p) {
+    plan = p;
+    webview::environment_factory = create_environment;
+}
+
+Installed::~Installed() {
+    webview::environment_factory = nullptr;
+    forget_views();
+}
+
+std::wstring last_user_data_folder() { return user_data; }
+
+View* view_of(HWND parent) {
+    auto it = views.find(parent);
+    return it == views.end() ? nullptr : it->second;
+}
+
+const ViewState& state_of(View* v) {
+    v->state.live_scripts.clear();
+    for (auto& [id, text] : v->scripts) v->state.live_scripts.push_back(text);
+    v->state.navigation_handlers = v->navigation.size();
+    v->state.message_handlers = v->messages.size();
+    return v->state;
+}
+
+void post_message(View* v, const std::wstring& source, const std::wstring& text) {
+    auto* args = new MessageArgs(source, text);
+    v->messages.each([&](ICoreWebView2WebMessageReceivedEventHandler* h) { h->Invoke(v, args); });
+    args->Release();
+}
+
+bool start_navigation(View* v, const std::wstring& uri, bool redirect) {
+    auto* args = new NavArgs(uri, redirect);
+    v->navigation.each([&](ICoreWebView2NavigationStartingEventHandler* h) { h->Invoke(v, args); });
+    bool cancelled = args->cancelled();
+    args->Release();
+    if (!cancelled) v->state.source = uri;
+    return cancelled;
+}
+
+ICoreWebView2NavigationStartingEventArgs* new_navigation_args(const std::wstring& uri) {
+    return new NavArgs(uri, false);
+}
+
+}  // namespace fake_wv2
