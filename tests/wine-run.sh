@@ -141,6 +141,8 @@ rc=$?
 cat "$out"
 cat "$err" >&2
 case $rc in
+    0) ;;
     124 | 137) echo "wine-run.sh: $1 did not end within $limit s" >&2 ;;
+    *) echo "wine-run.sh: $1 ended with exit code $rc" >&2 ;;
 esac
 exit $rc
