@@ -7,8 +7,11 @@
 #include <thread>
 #include <vector>
 
-std::filesystem::path ui_root;
-std::function<std::filesystem::path(const std::string&)> ui_path_hook;
+// Never destroyed: detached connection threads still read them while the
+// process exits, after the destructors of ordinary globals have run.
+std::filesystem::path& ui_root = *new std::filesystem::path;
+std::function<std::filesystem::path(const std::string&)>& ui_path_hook =
+    *new std::function<std::filesystem::path(const std::string&)>;
 int ui_port = 0;
 
 namespace {
