@@ -30,5 +30,6 @@ using UiThreadStarter = std::function<bool(std::function<void()>)>;
 // Body of the accept thread; returns only when accepting fails for good.
 void ui_accept_loop(UiSocket listener, const UiThreadStarter& start_thread = ui_start_detached);
 
-// Answers one request on an accepted socket, then closes it.
+// Answers one request on an accepted socket, then closes it without
+// cutting the answer short (which may take a moment after the answer).
 void serve_ui_connection(UiSocket s);
