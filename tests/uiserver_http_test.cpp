@@ -77,6 +77,7 @@ struct Site {
         write_file(root / "a b.js", "spaced");
         write_file(top / "outside.txt", "secret");
         write_file(data / "backgrounds" / "sky.jpg", "JPEGDATA");
+        write_file(data / "backgrounds" / "evil.html", "<script>");
         write_file(data / "outside-bg.txt", "secret");
 
         ui_path_hook = [d = data](const std::string& path) { return map_userbg_path_in(d, path); };
@@ -114,6 +115,9 @@ std::string ok_head(const std::string& type, size_t length, const std::string& c
            "\r\nAccept-Ranges: bytes\r\nCache-Control: " + cache +
            "\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
 }
+
+// The same head with script forbidden, as the user's own files get it.
+std::string sandboxed(std::string head) { return head.insert(head.size() - 2, "Content-Security-Policy: sandbox\r\n"); }
 
 const std::string not_found = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 const std::string html = "text/html; charset=utf-8";
@@ -405,8 +409,14 @@ TEST(UiServerHttp, AClientThatNeverClosesReleasesItsThread) {
 }
 
 TEST(UiServerHttp, UserBackgroundsAreServedOrRefusedNeverTheIndex) {
-    EXPECT_EQ(get_path("/userbg/sky.jpg"), ok_head("image/jpeg", 8, "max-age=86400") + "JPEGDATA");
-    EXPECT_EQ(get_path("/userbg/sky.jpg?x=1"), ok_head("image/jpeg", 8, "max-age=86400") + "JPEGDATA");
+    const std::string sky = sandboxed(ok_head("image/jpeg", 8, "max-age=86400")) + "JPEGDATA";
+    EXPECT_EQ(get_path("/userbg/sky.jpg"), sky);
+    EXPECT_EQ(get_path("/userbg/sky.jpg?x=1"), sky);
+    // A document among them never runs as the page, however its address is
+    // spelled, nor does the index reached through that folder.
+    EXPECT_EQ(get_path("/userbg/evil.html"), sandboxed(ok_head(html, 8)) + "<script>");
+    EXPECT_EQ(get_path("/%75serbg/evil.html"), sandboxed(ok_head(html, 8)) + "<script>");
+    EXPECT_EQ(split_raw_reply(get_path("/userbg/a/route")).head, sandboxed(ok_head(html, std::string(root_index).size())));
     EXPECT_EQ(raw_header(get("HEAD /userbg/sky.jpg HTTP/1.1\r\nRange: bytes=-3\r\n\r\n"), "Content-Range"),
               "bytes 5-7/8");
     // Claimed but missing, or claimed and not a file: 404, never the index.

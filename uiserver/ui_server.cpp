@@ -105,7 +105,7 @@ void answer(UiSocket s) {
         return;
     }
 
-    if (!send_text(s, ui_ok_head(ui_content_type(file), size, range))) return;
+    if (!send_text(s, ui_ok_head(ui_content_type(file), size, range, ui_script_for_path(decoded)))) return;
     if (line.method == "HEAD" || range.length == 0) return;
     if (!ui_file_seek(in.get(), range.start)) return;
 
