@@ -77,6 +77,7 @@ struct Site {
         write_file(root / "a b.js", "spaced");
         write_file(top / "outside.txt", "secret");
         write_file(data / "backgrounds" / "sky.jpg", "JPEGDATA");
+        write_file(data / "backgrounds" / "evil.html", "<script>");
         write_file(data / "outside-bg.txt", "secret");
 
         ui_path_hook = [d = data](const std::string& path) { return map_userbg_path_in(d, path); };
@@ -114,6 +115,9 @@ std::string ok_head(const std::string& type, size_t length, const std::string& c
            "\r\nAccept-Ranges: bytes\r\nCache-Control: " + cache +
            "\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
 }
+
+// The same head with script forbidden, as the user's own files get it.
+std::string sandboxed(std::string head) { return head.insert(head.size() - 2, "Content-Security-Policy: sandbox\r\n"); }
 
 const std::string not_found = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 const std::string html = "text/html; charset=utf-8";
@@ -347,9 +351,72 @@ TEST(UiServerHttp, StalledAndVanishedClientsDoNotHoldUpOthers) {
     not_reading.abort();
 }
 
+// Request bytes the server never reads must not cut a large answer short
+// (closing with them queued makes the system reset the connection and drop
+// what is still unsent).
+TEST(UiServerHttp, UnreadRequestBytesDoNotCutTheAnswer) {
+    const std::uint64_t size = 16ull << 20;
+    site().big("medium.bin", size);
+    const std::string long_head = "GET /medium.bin HTTP/1.1\r\nX-Filler: " + std::string(30000, 'a') + "\r\n\r\n";
+    RawClient long_one(site().port);
+    ASSERT_TRUE(long_one.send(long_head));
+    Streamed s = stream_pattern(long_one, 0);
+    EXPECT_EQ(s.head, ok_head("application/octet-stream", size));
+    EXPECT_EQ(s.body_bytes, size);
+    EXPECT_EQ(s.first_mismatch, -1);
+
+    RawClient late_body(site().port);
+    ASSERT_TRUE(late_body.send("POST /medium.bin HTTP/1.1\r\nContent-Length: 4096\r\n\r\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(late_body.send(std::string(4096, 'b')));
+    s = stream_pattern(late_body, 0);
+    EXPECT_EQ(s.body_bytes, size);
+    EXPECT_EQ(s.first_mismatch, -1);
+}
+
+// The client sees the end of the answer at once; one that then neither
+// closes nor stops sending holds the connection's thread a bounded time.
+TEST(UiServerHttp, AClientThatNeverClosesReleasesItsThread) {
+    ASSERT_TRUE(site().started);
+    int port = 0;
+    UiSocket listener = ui_listen_loopback(port);
+    ASSERT_NE(listener, ui_invalid_socket);
+    const std::string expected = ok_head("text/javascript; charset=utf-8", std::string(app_js).size()) + app_js;
+    for (bool keeps_sending : {false, true}) {
+        RawClient c(port);
+        bool transient = false;
+        UiSocket s = ui_accept(listener, transient);
+        ASSERT_NE(s, ui_invalid_socket);
+        ASSERT_TRUE(c.send("GET /app.js HTTP/1.1\r\n\r\n"));
+        std::atomic<bool> done{false};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread server([&] {
+            serve_ui_connection(s);
+            done = true;
+        });
+        if (keeps_sending) {
+            const std::string junk(65536, 'j');
+            while (c.send(junk)) {
+            }
+        } else {
+            EXPECT_EQ(c.read_to_end(), expected);
+            EXPECT_FALSE(done.load());
+        }
+        server.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << keeps_sending;
+    }
+    ui_close_socket(listener);
+}
+
 TEST(UiServerHttp, UserBackgroundsAreServedOrRefusedNeverTheIndex) {
-    EXPECT_EQ(get_path("/userbg/sky.jpg"), ok_head("image/jpeg", 8, "max-age=86400") + "JPEGDATA");
-    EXPECT_EQ(get_path("/userbg/sky.jpg?x=1"), ok_head("image/jpeg", 8, "max-age=86400") + "JPEGDATA");
+    const std::string sky = sandboxed(ok_head("image/jpeg", 8, "max-age=86400")) + "JPEGDATA";
+    EXPECT_EQ(get_path("/userbg/sky.jpg"), sky);
+    EXPECT_EQ(get_path("/userbg/sky.jpg?x=1"), sky);
+    // A document among them never runs as the page, however its address is
+    // spelled, nor does the index reached through that folder.
+    EXPECT_EQ(get_path("/userbg/evil.html"), sandboxed(ok_head(html, 8)) + "<script>");
+    EXPECT_EQ(get_path("/%75serbg/evil.html"), sandboxed(ok_head(html, 8)) + "<script>");
+    EXPECT_EQ(split_raw_reply(get_path("/userbg/a/route")).head, sandboxed(ok_head(html, std::string(root_index).size())));
     EXPECT_EQ(raw_header(get("HEAD /userbg/sky.jpg HTTP/1.1\r\nRange: bytes=-3\r\n\r\n"), "Content-Range"),
               "bytes 5-7/8");
     // Claimed but missing, or claimed and not a file: 404, never the index.

@@ -27,8 +27,13 @@ UiSocket ui_accept(UiSocket listener, bool& transient);
 int ui_recv(UiSocket s, char* buffer, int size);
 // Bytes taken (>0), or <=0 on failure. Never raises a signal.
 int ui_send(UiSocket s, const char* data, int size);
-// Shutdown of both directions, then close.
+// Shutdown of both directions, then close. Request bytes still unread make
+// the system reset the connection, which drops what is not yet delivered.
 void ui_close_socket(UiSocket s);
+// Ends sending only: the peer receives everything sent, then the end.
+void ui_shutdown_send(UiSocket s);
+// True when a recv would not block (data, the end or an error) within ms.
+bool ui_wait_readable(UiSocket s, int ms);
 
 // Binary read stream of a file; nullptr when it cannot be opened.
 std::FILE* ui_open_read(const std::filesystem::path& file);

@@ -1,10 +1,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "uiserver/ui_net.h"
@@ -73,6 +75,20 @@ int ui_send(UiSocket s, const char* data, int size) {
 void ui_close_socket(UiSocket s) {
     ::shutdown(to_fd(s), SHUT_RDWR);
     ::close(to_fd(s));
+}
+
+void ui_shutdown_send(UiSocket s) { ::shutdown(to_fd(s), SHUT_WR); }
+
+bool ui_wait_readable(UiSocket s, int ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    pollfd p{to_fd(s), POLLIN, 0};
+    for (;;) {
+        int n = ::poll(&p, 1, ms);
+        if (n >= 0 || errno != EINTR) return n > 0;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        ms = static_cast<int>(left.count());
+    }
 }
 
 std::FILE* ui_open_read(const std::filesystem::path& file) {

@@ -74,6 +74,16 @@ void ui_close_socket(UiSocket s) {
     ::closesocket(to_socket(s));
 }
 
+void ui_shutdown_send(UiSocket s) { ::shutdown(to_socket(s), SD_SEND); }
+
+bool ui_wait_readable(UiSocket s, int ms) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(to_socket(s), &readable);
+    timeval limit{ms / 1000, (ms % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, &limit) > 0;
+}
+
 std::FILE* ui_open_read(const std::filesystem::path& file) { return _wfopen(file.c_str(), L"rb"); }
 
 std::int64_t ui_file_size(std::FILE* f) {

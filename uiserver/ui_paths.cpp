@@ -157,17 +157,26 @@ std::optional<ByteRange> parse_range_header(std::string_view buffer, std::int64_
     return r;
 }
 
+namespace {
+constexpr std::string_view userbg_prefix = "/userbg/";
+}  // namespace
+
 std::filesystem::path map_userbg_path_in(const std::filesystem::path& data_folder, const std::string& path) {
-    constexpr std::string_view prefix = "/userbg/";
-    if (!path.starts_with(prefix)) return {};
-    std::string name = path.substr(prefix.size());
+    if (!path.starts_with(userbg_prefix)) return {};
+    std::string name = path.substr(userbg_prefix.size());
     if (name.empty() || name.find('/') != std::string::npos) return {};
     return data_folder / "backgrounds" / path_from_utf8(name);
 }
 
 std::filesystem::path map_userbg_path(const std::string& path) {
-    if (!path.starts_with("/userbg/")) return {};
+    if (!path.starts_with(userbg_prefix)) return {};
     return map_userbg_path_in(data_dir(), path);
+}
+
+UiScript ui_script_for_path(std::string_view decoded) {
+    // By address, not by what claimed it: a route under the prefix that
+    // falls back to the index is no page of ours either.
+    return decoded.starts_with(userbg_prefix) ? UiScript::sandboxed : UiScript::allowed;
 }
 
 UiRequestLine split_request_line(std::string_view buffer) {
@@ -212,7 +221,7 @@ bool is_valid_utf8(std::string_view s) {
     return utf16_to_utf8(utf8_to_utf16(text)) == text;
 }
 
-std::string ui_ok_head(const std::string& content_type, std::int64_t size, const ByteRange& range) {
+std::string ui_ok_head(const std::string& content_type, std::int64_t size, const ByteRange& range, UiScript script) {
     std::int64_t length = range.partial ? range.length : (size >= 1 ? size : 0);
     std::string head = range.partial ? "HTTP/1.1 206 Partial Content" : "HTTP/1.1 200 OK";
     head += "\r\nContent-Type: " + content_type;
@@ -223,7 +232,9 @@ std::string ui_ok_head(const std::string& content_type, std::int64_t size, const
                 std::to_string(size);
     }
     head += ui_cache_control(content_type);
-    head += "\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
+    head += "\r\nX-Content-Type-Options: nosniff\r\nConnection: close";
+    if (script == UiScript::sandboxed) head += "\r\nContent-Security-Policy: sandbox";
+    head += "\r\n\r\n";
     return head;
 }
 

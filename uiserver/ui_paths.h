@@ -43,6 +43,13 @@ std::filesystem::path map_userbg_path(const std::string& path);
 // The same mapping into a given data folder.
 std::filesystem::path map_userbg_path_in(const std::filesystem::path& data_folder, const std::string& path);
 
+// Whether what is served for a decoded path may run script. The user's own
+// files under "/userbg/" may not: shown as a document (a frame, a
+// navigation) they would act with the page's origin and so reach the native
+// functions. Images and videos are not affected.
+enum class UiScript { allowed, sandboxed };
+UiScript ui_script_for_path(std::string_view decoded);
+
 // --- pieces of the connection handler that need no socket ---
 
 struct UiRequestLine {
@@ -68,6 +75,9 @@ bool ui_wants_index_fallback(std::string_view decoded);
 bool is_valid_utf8(std::string_view s);
 
 // Response heads, byte for byte as sent.
-std::string ui_ok_head(const std::string& content_type, std::int64_t size, const ByteRange& range);
+// A sandboxed head ends with "Content-Security-Policy: sandbox" after the
+// usual lines.
+std::string ui_ok_head(const std::string& content_type, std::int64_t size, const ByteRange& range,
+                       UiScript script = UiScript::allowed);
 std::string ui_range_refused_head(std::int64_t size);
 extern const std::string_view ui_not_found_head;

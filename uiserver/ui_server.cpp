@@ -7,8 +7,11 @@
 #include <thread>
 #include <vector>
 
-std::filesystem::path ui_root;
-std::function<std::filesystem::path(const std::string&)> ui_path_hook;
+// Never destroyed: detached connection threads still read them while the
+// process exits, after the destructors of ordinary globals have run.
+std::filesystem::path& ui_root = *new std::filesystem::path;
+std::function<std::filesystem::path(const std::string&)>& ui_path_hook =
+    *new std::function<std::filesystem::path(const std::string&)>;
 int ui_port = 0;
 
 namespace {
@@ -17,6 +20,10 @@ constexpr size_t head_read_size = 4096;
 constexpr size_t head_limit = 16383;  // reading stops once the head is longer
 constexpr size_t body_block = 262144;
 constexpr size_t send_piece = 1048576;
+// After an answer, what the client still sends is read and dropped for at
+// most this long and this much before the socket is closed.
+constexpr std::chrono::milliseconds drain_time{2000};
+constexpr std::int64_t drain_limit = 1048576;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -98,7 +105,7 @@ void answer(UiSocket s) {
         return;
     }
 
-    if (!send_text(s, ui_ok_head(ui_content_type(file), size, range))) return;
+    if (!send_text(s, ui_ok_head(ui_content_type(file), size, range, ui_script_for_path(decoded)))) return;
     if (line.method == "HEAD" || range.length == 0) return;
     if (!ui_file_seek(in.get(), range.start)) return;
 
@@ -113,6 +120,26 @@ void answer(UiSocket s) {
     }
 }
 
+// Closing while request bytes that were never read are queued (the rest of
+// a long head, a body) makes the system reset the connection, and the reset
+// throws away the part of the answer still on its way. So sending ends
+// first, what the client still sends is dropped until it closes, and only
+// then is the socket closed; bounded, so no client keeps the thread.
+void finish_connection(UiSocket s) {
+    ui_shutdown_send(s);
+    const auto deadline = std::chrono::steady_clock::now() + drain_time;
+    std::int64_t drained = 0;
+    char sink[16384];
+    while (drained < drain_limit) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !ui_wait_readable(s, static_cast<int>(left.count()))) break;
+        int got = ui_recv(s, sink, static_cast<int>(sizeof sink));
+        if (got <= 0) break;
+        drained += got;
+    }
+    ui_close_socket(s);
+}
+
 }  // namespace
 
 void serve_ui_connection(UiSocket s) {
@@ -122,7 +149,7 @@ void serve_ui_connection(UiSocket s) {
         // Out of memory or a throwing path hook: the connection is closed
         // without an answer, and the server goes on.
     }
-    ui_close_socket(s);
+    finish_connection(s);
 }
 
 bool ui_start_detached(std::function<void()> work) {
