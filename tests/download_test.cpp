@@ -403,14 +403,17 @@ TEST_F(Download, ItemsWithOneDestinationTakeTurns) {
         return resp;
     });
     fs::path dest = dir.path() / "Lib.jar";
-#ifdef _WIN32
-    // Another case and a relative spelling name the same file here.
-    fs::path other = fs::relative(dir.path() / "LIB.JAR");
-#else
-    fs::path other = dir.path() / "sub" / ".." / "Lib.jar";
     fs::create_directories(dir.path() / "sub");
+    // A relative spelling of the same file (and on Windows another case).
+#ifdef _WIN32
+    fs::path other = fs::path("sub") / ".." / "LIB.JAR";
+#else
+    fs::path other = fs::path("sub") / ".." / "Lib.jar";
 #endif
+    fs::path was = fs::current_path();
+    fs::current_path(dir.path());
     Run run = download(json::array({item(server.url("/a"), dest), item(server.url("/b"), other)}));
+    fs::current_path(was);
     EXPECT_EQ(run.result["downloaded"], 2);
     EXPECT_EQ(server.peak_in_flight(), 1);
     std::string content = read_all(dest);
