@@ -207,10 +207,11 @@ bool http_request(const std::string& method, const std::string& url, const Heade
             return false;
         }
         // WinHTTP's rules: a POST answered with 301, 302 or 303 goes on as a
-        // GET without its body, 307 and 308 keep the method and the body.
-        // A 303 means "get the answer there" whatever the method, so every
-        // method but HEAD goes on as a GET: a PUT sent on without its body
-        // could empty what it was meant to write.
+        // GET without its body; any other method, and every method after 307
+        // or 308, keeps its method and body. A 303 means "get the answer
+        // there" whatever the method, so here every method but HEAD goes on
+        // as a GET: a PUT sent on without its body could empty what it was
+        // meant to write.
         bool to_get = (r.code == 303 && hop.method != "HEAD") ||
                       ((r.code == 301 || r.code == 302) && hop.method == "POST");
         if (to_get) {
@@ -218,13 +219,12 @@ bool http_request(const std::string& method, const std::string& url, const Heade
             hop.body = nullptr;
             page_headers = without(page_headers, {"Content-Type", "Content-Length"});
         } else if (hop.body && !hop.body->rewind()) {
+            // WinHTTP fails a kept body that was written piece by piece (an
+            // upload) with "send the request again"; here the file is sent
+            // again from its start, the same bytes, and the request goes on.
             err = http_text::file_read_failed(path_to_utf8(*upload_file));
             return false;
         }
-        // Where WinHTTP fails a kept body that was written piece by piece
-        // (an upload answered with 307 or 308), the file is sent again from
-        // its start here: the same bytes, so the request still succeeds.
-        //
         // Credentials never follow a redirect to another server (browsers
         // and libcurl hold the same line), whatever WinHTTP does there.
         hop_headers = same_origin(*next, *cracked) ? page_headers : without(page_headers, {"Authorization", "Cookie"});
