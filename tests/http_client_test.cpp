@@ -12,7 +12,9 @@
 #include <optional>
 #include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -553,12 +555,21 @@ TEST_F(Http, AnUploadThatShrinksWhileSendingFailsAtOnce) {
     EXPECT_EQ(o.err, "Не удалось прочитать файл " + path_to_utf8(file));
 }
 
-#ifndef _WIN32
 TEST_F(Http, UploadsOpenOnlyRegularFiles) {
     TempDir dir;
     TestHttpServer server(TestHttpServer::echo);
+#ifdef _WIN32
+    std::filesystem::path fifo = L"\\\\.\\pipe\\quorvel-upload-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE pipe = CreateNamedPipeW(fifo.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    struct Closer {
+        HANDLE h;
+        ~Closer() { CloseHandle(h); }
+    } closer{pipe};
+#else
     auto fifo = dir.path() / "pipe";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+#endif
     auto start = std::chrono::steady_clock::now();
     Outcome o = request("PUT", server.url("/up"), {}, std::nullopt, fifo);  // would block with no writer
     EXPECT_EQ(o.err, "Не удалось открыть файл " + path_to_utf8(fifo));
@@ -566,6 +577,7 @@ TEST_F(Http, UploadsOpenOnlyRegularFiles) {
     EXPECT_EQ(server.requests(), 0);
 }
 
+#ifndef _WIN32
 // A TLS server made at test time: openssl's own, answering every
 // connection with the given bytes.
 class TlsServer {
