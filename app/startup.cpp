@@ -66,9 +66,7 @@ int run_launcher(const std::filesystem::path& root, const StartupPlatform& platf
         return 1;
     }
     int code = run_window(platform);
-    if (code == 0 && http_session) {
-        close_http_session(http_session);
-        http_session = nullptr;
-    }
+    // Taken away first, so no request starts on a session being closed.
+    if (code == 0) close_http_session(http_session.exchange(nullptr));
     return code;
 }

@@ -44,9 +44,10 @@ private:
     std::set<fs::path::string_type> busy_;
 };
 
+// Workers of a batch still running at exit use it, so it is never destroyed.
 DestinationTurns& destination_turns() {
-    static DestinationTurns turns;
-    return turns;
+    static auto* turns = new DestinationTurns;
+    return *turns;
 }
 
 struct Batch {
@@ -88,7 +89,10 @@ void Batch::skip_pass() {
         }
         if (!wanted) continue;
         fetch.push_back(item);
-        if (item.size > 0) total_bytes += item.size;
+        // Sizes come from the page: the sum stops at the largest value
+        // rather than wrapping round to a negative total.
+        constexpr auto most = std::numeric_limits<std::int64_t>::max();
+        if (item.size > 0) total_bytes = item.size > most - total_bytes ? most : total_bytes + item.size;
     }
     count = fetch.size();
 }
@@ -234,7 +238,7 @@ bool download_file(const std::string& url, const fs::path& dest, const HeaderLis
     if (dest.has_parent_path()) fs::create_directories(dest.parent_path(), ec);
     fs::path part = part_path_of(dest);
 
-    auto key = dest.lexically_normal().native();
+    auto key = destination_key(dest);
     destination_turns().acquire(key);
     struct Release {
         const fs::path::string_type& key;

@@ -62,5 +62,9 @@ std::size_t batch_worker_count(std::size_t to_fetch);
 // --- platform half ---
 // Created or truncated, binary.
 std::FILE* open_part_file(const std::filesystem::path& part);
+// What two spellings of one destination have in common, compared as the
+// file system compares names: absolute and normalised, and on Windows
+// without regard to case.
+std::filesystem::path::string_type destination_key(const std::filesystem::path& dest);
 // Replaces a file already at `to`; fails for a folder there.
 bool move_into_place(const std::filesystem::path& from, const std::filesystem::path& to);

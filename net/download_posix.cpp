@@ -8,3 +8,9 @@ bool move_into_place(const std::filesystem::path& from, const std::filesystem::p
     // rename() replaces a file and refuses a folder, as MoveFileExW does.
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
+
+std::filesystem::path::string_type destination_key(const std::filesystem::path& dest) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(dest, ec);
+    return (ec ? dest : full).lexically_normal().native();
+}

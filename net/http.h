@@ -43,20 +43,7 @@ bool http_request(const std::string& method, const std::string& url, const Heade
 bool http_fetch(const std::string& url, const ChunkCallback& on_data, std::string& err,
                 const HeaderList& headers = {});
 
-// Changes the session's time-outs (milliseconds); tests use short ones.
-void set_session_timeouts(HttpSession session, int resolve_ms, int connect_ms, int send_ms, int receive_ms);
-
 // --- shared pieces of both halves ---
-
-// An address split the way WinHttpCrackUrl splits it: user name and
-// password dropped, the scheme's port when none is written.
-struct CrackedUrl {
-    bool https = false;
-    std::string host;    // without brackets for IPv6 literals
-    int port = 0;
-    std::string target;  // path + query + fragment, "/" when all are empty
-};
-std::optional<CrackedUrl> crack_url(const std::string& url);
 
 // "name: value\r\n" for each pair, in order; empty for an empty list.
 std::string header_block(const HeaderList& headers);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwctype>
 #include <vector>
 
 #include "app/helpers.h"
@@ -46,9 +47,23 @@ bool write_all(HINTERNET request, const char* data, DWORD size) {
     return true;
 }
 
-// The Content-Length of a response that has a body, when it reads as a number.
+bool is_chunked(HINTERNET request) {
+    wchar_t text[256];
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_TRANSFER_ENCODING, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return false;
+    std::wstring value(text, size / sizeof(wchar_t));
+    for (auto& c : value) c = static_cast<wchar_t>(towlower(c));
+    return value.find(L"chunked") != std::wstring::npos;
+}
+
+// The Content-Length of a response that has a body, when it reads as a
+// number. A chunked body is measured by its chunks: a Content-Length sent
+// along with them means nothing.
 std::optional<std::uint64_t> declared_length(HINTERNET request, const std::string& method, int status) {
     if (method == "HEAD" || status == 204 || status == 304 || (status >= 100 && status < 200)) return std::nullopt;
+    if (is_chunked(request)) return std::nullopt;
     wchar_t text[32];
     DWORD size = sizeof text;
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
@@ -71,7 +86,8 @@ bool http_request(const std::string& method, const std::string& url, const Heade
                   const std::optional<std::filesystem::path>& upload_file, const ChunkCallback& on_data,
                   int& status, std::string& err) {
     status = 0;
-    if (!http_session) {
+    HINTERNET session = http_session.load();
+    if (!session) {
         err = http_text::no_session;
         return false;
     }
@@ -97,7 +113,7 @@ bool http_request(const std::string& method, const std::string& url, const Heade
     if (target.empty()) target = L"/";
 
     InternetHandle connection;
-    connection.h = WinHttpConnect(http_session, host.c_str(), parts.nPort, 0);
+    connection.h = WinHttpConnect(session, host.c_str(), parts.nPort, 0);
     if (!connection.h) {
         err = http_text::no_connect(to_utf8(host));
         return false;
@@ -227,8 +243,4 @@ bool http_request(const std::string& method, const std::string& url, const Heade
             ready -= std::min(got, ready);
         }
     }
-}
-
-void set_session_timeouts(HttpSession session, int resolve_ms, int connect_ms, int send_ms, int receive_ms) {
-    if (session) WinHttpSetTimeouts(session, resolve_ms, connect_ms, send_ms, receive_ms);
 }

@@ -1,6 +1,6 @@
 #include "net/session_posix.h"
 
-HttpSession http_session = nullptr;
+std::atomic<HttpSession> http_session{nullptr};
 
 namespace {
 
@@ -10,6 +10,16 @@ void share_lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
 
 void share_unlock(CURL*, curl_lock_data data, void* user) {
     static_cast<CurlSession*>(user)->locks[data].unlock();
+}
+
+// Detached request threads and download workers may still be inside a
+// session when it is closed (shutdown does not wait for them), so a session
+// is never freed: it stays listed here, reachable, until the process ends.
+void keep_for_good(CurlSession* s) {
+    static auto* mutex = new std::mutex;
+    static auto* kept = new std::vector<CurlSession*>;
+    std::lock_guard lock(*mutex);
+    kept->push_back(s);
 }
 
 }  // namespace
@@ -31,9 +41,17 @@ HttpSession open_http_session() {
 void close_http_session(HttpSession session) {
     auto* s = curl_session(session);
     if (!s) return;
-    for (CURL* h : s->idle) curl_easy_cleanup(h);
-    if (s->share) curl_share_cleanup(s->share);
-    delete s;
+    std::vector<CURL*> idle;
+    {
+        std::lock_guard lock(s->pool_mutex);
+        if (s->closed) return;
+        s->closed = true;
+        idle.swap(s->idle);
+    }
+    // Only idle connections close now; the shared caches stay for the
+    // requests still running.
+    for (CURL* h : idle) curl_easy_cleanup(h);
+    keep_for_good(s);
 }
 
 CURL* take_easy_handle(CurlSession* s) {
@@ -55,7 +73,7 @@ void give_back_easy_handle(CurlSession* s, CURL* h) {
     curl_easy_reset(h);
     {
         std::lock_guard lock(s->pool_mutex);
-        if (s->idle.size() < keep) {
+        if (!s->closed && s->idle.size() < keep) {
             s->idle.push_back(h);
             return;
         }

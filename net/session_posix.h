@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@ struct CurlSession {
     long resolve_connect_timeout_ms = 15000;
     long send_timeout_ms = 30000;
     long receive_timeout_ms = 60000;
+    // Trusted roots: empty for the system's own; tests give their own
+    // authority here.
+    std::string ca_file;
     // DNS answers and TLS sessions shared by all requests.
     CURLSH* share = nullptr;
     std::mutex locks[CURL_LOCK_DATA_LAST];
@@ -24,12 +28,14 @@ struct CurlSession {
     // support a connection cache shared between concurrent threads).
     std::mutex pool_mutex;
     std::vector<CURL*> idle;
+    bool closed = false;  // under pool_mutex: handles given back are then closed
 };
 
 // An easy handle from the session's pool (a new one when none is idle),
 // null when libcurl cannot make one.
 CURL* take_easy_handle(CurlSession* s);
-// Back into the pool, options reset and connections kept.
+// Back into the pool, options reset and connections kept; closed instead
+// once the session is.
 void give_back_easy_handle(CurlSession* s, CURL* h);
 
 inline CurlSession* curl_session(HttpSession s) { return static_cast<CurlSession*>(s); }

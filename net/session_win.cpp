@@ -3,7 +3,7 @@
 
 #include "net/session.h"
 
-HttpSession http_session = nullptr;
+std::atomic<HttpSession> http_session{nullptr};
 
 HttpSession open_http_session() {
     HINTERNET s = WinHttpOpen(L"QuorvelLauncher/2.0", 4 /* automatic proxy */, WINHTTP_NO_PROXY_NAME,
@@ -21,6 +21,8 @@ HttpSession open_http_session() {
     return s;
 }
 
+// WinHTTP keeps a session's object alive while its connections use it, so
+// requests under way finish on their own handles.
 void close_http_session(HttpSession session) {
     if (session) WinHttpCloseHandle(session);
 }

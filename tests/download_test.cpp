@@ -5,7 +5,9 @@
 #include <condition_variable>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <mutex>
+#include <thread>
 
 #include "app/bridge.h"
 #include "app/helpers.h"
@@ -376,6 +378,115 @@ TEST_F(Download, OneAttemptAlone) {
     EXPECT_FALSE(download_file(server.url("/one"), blocked / "inner.txt", {}, &bytes, err));
     EXPECT_EQ(err, "Не удалось создать файл " + path_to_utf8(blocked / "inner.txt"));
     EXPECT_EQ(bytes.load(), 4);
+}
+
+TEST_F(Download, TotalBytesStopAtTheLargestValue) {
+    TestHttpServer server([](const TestRequest&) { return TestResponse::text(200, "x"); });
+    constexpr auto most = std::numeric_limits<std::int64_t>::max();
+    Run run = download(json::array({{{"url", server.url("/a")}, {"path", path_to_utf8(dir.path() / "a")}, {"size", most}},
+                                    {{"url", server.url("/b")}, {"path", path_to_utf8(dir.path() / "b")}, {"size", most}}}));
+    EXPECT_EQ(run.result["downloaded"], 2);
+    for (const json& e : run.events) EXPECT_EQ(e["totalBytes"], most);
+}
+
+TEST_F(Download, ItemsWithOneDestinationTakeTurns) {
+    std::atomic<bool> second_came{false};
+    TestHttpServer server([&](const TestRequest& r) {
+        TestResponse resp = TestResponse::text(200, std::string(300000, r.target == "/a" ? 'a' : 'b'));
+        resp.hold_after = 100000;
+        // Whoever comes first waits a while: a second transfer to the same
+        // file would arrive meanwhile and mix its bytes in.
+        resp.hold = [&] {
+            for (int i = 0; i < 50 && !second_came; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        };
+        if (server.requests() > 1) second_came = true;
+        return resp;
+    });
+    fs::path dest = dir.path() / "Lib.jar";
+    fs::create_directories(dir.path() / "sub");
+    // A relative spelling of the same file (and on Windows another case).
+#ifdef _WIN32
+    fs::path other = fs::path("sub") / ".." / "LIB.JAR";
+#else
+    fs::path other = fs::path("sub") / ".." / "Lib.jar";
+#endif
+    fs::path was = fs::current_path();
+    fs::current_path(dir.path());
+    Run run = download(json::array({item(server.url("/a"), dest), item(server.url("/b"), other)}));
+    fs::current_path(was);
+    EXPECT_EQ(run.result["downloaded"], 2);
+    EXPECT_EQ(server.peak_in_flight(), 1);
+    std::string content = read_all(dest);
+    EXPECT_TRUE(content == std::string(300000, 'a') || content == std::string(300000, 'b'));
+}
+
+TEST_F(Download, FailedAttemptsPauseLongerEachTimeAndProgressComesEvery120Ms) {
+    using clock = std::chrono::steady_clock;
+    std::mutex m;
+    std::vector<clock::time_point> arrivals;
+    TestHttpServer server([&](const TestRequest&) {
+        std::lock_guard lock(m);
+        arrivals.push_back(clock::now());
+        return TestResponse::text(404, "gone");
+    });
+    auto start = clock::now();
+    Run run = download(json::array({item(server.url("/gone"), dir.path() / "gone")}));
+    double elapsed_ms = std::chrono::duration<double, std::milli>(clock::now() - start).count();
+    ASSERT_EQ(arrivals.size(), 3u);
+    auto ms = [](clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    double first = ms(arrivals[1] - arrivals[0]), second = ms(arrivals[2] - arrivals[1]);
+    EXPECT_GE(first, 380);
+    EXPECT_LT(first, 780);
+    EXPECT_GE(second, 780);
+    EXPECT_LT(second, 1500);
+    EXPECT_GE(ms(clock::now() - arrivals[2]), 1150);  // the last pause comes before the failure counts
+    // About one event per 120 ms, however loosely the system keeps time.
+    double expected = elapsed_ms / 120;
+    EXPECT_GE(static_cast<double>(run.events.size()), expected * 0.5) << elapsed_ms;
+    EXPECT_LE(static_cast<double>(run.events.size()), expected * 1.3 + 2) << elapsed_ms;
+}
+
+TEST_F(Download, ACancelDuringAPauseKeepsTheLastAttemptsText) {
+    std::atomic<int> seen{0};
+    TestHttpServer server([&](const TestRequest&) {
+        ++seen;
+        return TestResponse::text(404, "gone");
+    });
+    std::string id = start(json::array({json::array({item(server.url("/gone"), dir.path() / "gone")})}));
+    for (int i = 0; i < 3000 && seen == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    cancel();  // the worker is in its 400 ms pause now
+    Run run = finish(id);
+    EXPECT_EQ(run.result.dump(), json({{"cancelled", true}, {"downloaded", 0},
+                                       {"failed", {"HTTP 404 — " + server.url("/gone")}}, {"failedCount", 1},
+                                       {"ok", false}, {"skipped", 0}}).dump());
+    EXPECT_EQ(seen.load(), 1);
+}
+
+TEST_F(Download, ABatchStartedWhileACancelledOneWindsDownLetsItGoOn) {
+    Gate gate;
+    std::atomic<int> held_calls{0};
+    TestHttpServer server([&](const TestRequest& r) {
+        TestResponse resp = TestResponse::text(200, std::string(300000, 'h'));
+        if (r.target == "/held" && held_calls++ == 0) {
+            resp.hold_after = 70000;
+            resp.hold = [&] { gate.wait(); };
+        }
+        return resp;
+    });
+    std::string first = start(json::array({json::array({item(server.url("/held"), dir.path() / "held")})}));
+    ASSERT_TRUE(gate.wait_for_waiters(1));
+    cancel();
+    gate.open();
+    // The first batch's attempt stops at once and its worker pauses 400 ms;
+    // the new batch clears the flag meanwhile.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Run second = download(json::array({item(server.url("/other"), dir.path() / "other")}));
+    EXPECT_EQ(second.result["ok"], true);
+    Run run = finish(first);
+    EXPECT_EQ(run.result["cancelled"], false);
+    EXPECT_EQ(run.result["downloaded"], 1);
+    EXPECT_EQ(held_calls.load(), 2);  // tried again after the cancel
+    EXPECT_EQ(read_all(dir.path() / "held"), std::string(300000, 'h'));
 }
 
 TEST(DownloadShapes, ResultAndProgressObjects) {
