@@ -1,4 +1,5 @@
 #include "app/state.h"
 
-MainWebview main_webview;
+// Never destroyed: detached threads may still settle calls while the process exits.
+MainWebview& main_webview = *new MainWebview;
 void* main_window = nullptr;

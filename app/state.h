@@ -33,6 +33,6 @@ private:
     webview::engine* engine_ = nullptr;
 };
 
-extern MainWebview main_webview;
+extern MainWebview& main_webview;
 // HWND on Windows, GtkWindow* on Linux; set once from the main engine.
 extern void* main_window;

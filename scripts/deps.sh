@@ -5,8 +5,8 @@ set -euo pipefail
 want=${1:-all}
 linux_build="build-essential cmake ninja-build ccache pkg-config libwebkit2gtk-4.1-dev libgtk-3-dev libcurl4-openssl-dev nlohmann-json3-dev googletest"
 linux_run="libarchive-tools xvfb imagemagick x11-utils"
-# Tests compare our archives with other tools'.
-linux_test="zip unzip python3"
+# Tests compare our archives with other tools', and make their own TLS certificates.
+linux_test="zip unzip python3 openssl"
 windows="g++-mingw-w64-x86-64-posix wine64 wine fonts-wine xvfb"
 # tests/fuzz: libFuzzer and the sanitizers' runtimes; not part of CI.
 fuzz="clang-14 libclang-rt-14-dev pkg-config libglib2.0-dev python3"
