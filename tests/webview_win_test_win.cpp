@@ -351,6 +351,15 @@ TEST(WinEngineWebView2, TheFirstDocumentRunsTheGlueWhenNavigatedRightAfterBindin
     EXPECT_NE(e.state().document_scripts[0].find(wide(webview::bind_script("native_a"))), std::wstring::npos);
 }
 
+TEST(WinEngineWebView2, MovingTheWindowTellsWebView2) {
+    // Its pop-ups (a select's list, the IME) are placed from the last
+    // position it was told of.
+    PageEngine e;
+    size_t before = e.state().position_notices;
+    SetWindowPos(e.hwnd, nullptr, 50, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_GT(e.state().position_notices, before);
+}
+
 TEST(WinEngineWebView2, CallsSettleInPostingOrderOnlyFromTheAllowedOrigin) {
     PageEngine e;
     e.w->set_allowed_origin(origin);

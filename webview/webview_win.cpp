@@ -326,6 +326,11 @@ public:
         case WM_SIZE:
             fit_controller();
             break;
+        case WM_MOVE:
+            // WebView2 places its pop-ups (a select's list, the IME) from the
+            // last position it was told of.
+            if (controller_) controller_->NotifyParentWindowPositionChanged();
+            break;
         case WM_ACTIVATE:
             // Keys go to the page, not to the empty host window.
             if (LOWORD(wp) != WA_INACTIVE && controller_)

@@ -46,6 +46,7 @@ struct ViewState {
     std::vector<std::wstring> navigated;     // Navigate addresses, in order
     std::wstring source;                     // the document's address
     RECT bounds{};
+    size_t position_notices = 0;  // NotifyParentWindowPositionChanged calls
     bool dev_tools = true;
     bool closed = false;
     size_t navigation_handlers = 0;
