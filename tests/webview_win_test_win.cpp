@@ -339,6 +339,27 @@ TEST(WinEngineWebView2, PageFillsTheWindowAndGetsTheGlueOnlyForTheAllowedOrigin)
     e.w->run();  // the last window went: the loop ends
 }
 
+TEST(WinEngineWebView2, TheFirstDocumentRunsTheGlueWhenNavigatedRightAfterBinding) {
+    PageEngine e;
+    // As start-up does it: origin, bindings and the address in one go.
+    e.w->set_allowed_origin(origin);
+    e.w->bind("native_a", [](const std::string& r) { return r; });
+    e.w->navigate(origin + std::string("/"));
+    pump_pending();
+    EXPECT_EQ(e.state().source, page);
+    ASSERT_EQ(e.state().document_scripts.size(), 1u);
+    EXPECT_NE(e.state().document_scripts[0].find(wide(webview::bind_script("native_a"))), std::wstring::npos);
+}
+
+TEST(WinEngineWebView2, MovingTheWindowTellsWebView2) {
+    // Its pop-ups (a select's list, the IME) are placed from the last
+    // position it was told of.
+    PageEngine e;
+    size_t before = e.state().position_notices;
+    SetWindowPos(e.hwnd, nullptr, 50, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_GT(e.state().position_notices, before);
+}
+
 TEST(WinEngineWebView2, CallsSettleInPostingOrderOnlyFromTheAllowedOrigin) {
     PageEngine e;
     e.w->set_allowed_origin(origin);

@@ -256,7 +256,14 @@ public:
         if (!webview_) return;
         std::wstring w = strict_wide(url);
         // An address that cannot name anything shows a blank page.
-        if (w.empty() || FAILED(webview_->Navigate(w.c_str()))) webview_->Navigate(L"about:blank");
+        if (w.empty()) w = L"about:blank";
+        // WebView2 applies the glue only to documents created after it
+        // confirmed it; until then the address waits (the latest one wins).
+        if (glue_pending_) {
+            deferred_navigation_ = std::move(w);
+            return;
+        }
+        go(w);
     }
 
     void set_title(const std::string& title) override {
@@ -318,6 +325,11 @@ public:
             return 0;
         case WM_SIZE:
             fit_controller();
+            break;
+        case WM_MOVE:
+            // WebView2 places its pop-ups (a select's list, the IME) from the
+            // last position it was told of.
+            if (controller_) controller_->NotifyParentWindowPositionChanged();
             break;
         case WM_ACTIVATE:
             // Keys go to the page, not to the empty host window.
@@ -410,6 +422,17 @@ private:
         environment_.reset();
     }
 
+    void go(const std::wstring& address) {
+        if (FAILED(webview_->Navigate(address.c_str()))) webview_->Navigate(L"about:blank");
+    }
+
+    // The newest glue is in place (or failed for good): a waiting address goes.
+    void glue_settled() {
+        glue_pending_ = false;
+        std::wstring address = std::exchange(deferred_navigation_, std::wstring());
+        if (!address.empty() && webview_) go(address);
+    }
+
     HRESULT fit_controller() {
         if (!controller_ || !hwnd_) return S_OK;
         RECT r{};
@@ -435,7 +458,10 @@ private:
             webview_->RemoveScriptToExecuteOnDocumentCreated(glue_id_.c_str());
             glue_id_.clear();
         }
-        if (allowed_origin_.empty() || origin_of(allowed_origin_) != allowed_origin_) return;
+        if (allowed_origin_.empty() || origin_of(allowed_origin_) != allowed_origin_) {
+            glue_settled();
+            return;
+        }
         std::string source = "if (window === window.top && window.location.origin === " +
                              json_string(allowed_origin_) + ") {\n" + glue_script(post_expr, {});
         for (const auto& [name, b] : bindings_) source += bind_script(name) + ";\n";
@@ -443,14 +469,19 @@ private:
         auto done = script_added_handler::make(
             IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler,
             [this, alive = alive_, version = glue_version_, view = webview_](HRESULT hr, LPCWSTR id) -> HRESULT {
-                if (FAILED(hr) || !id) return S_OK;
-                if (*alive && version == glue_version_)
-                    glue_id_ = id;
-                else
-                    view->RemoveScriptToExecuteOnDocumentCreated(id);
+                bool current = *alive && version == glue_version_;
+                if (SUCCEEDED(hr) && id) {
+                    if (current)
+                        glue_id_ = id;
+                    else
+                        view->RemoveScriptToExecuteOnDocumentCreated(id);
+                }
+                if (current) glue_settled();
                 return S_OK;
             });
-        webview_->AddScriptToExecuteOnDocumentCreated(strict_wide(source).c_str(), done.get());
+        glue_pending_ = true;
+        if (FAILED(webview_->AddScriptToExecuteOnDocumentCreated(strict_wide(source).c_str(), done.get())))
+            glue_settled();
     }
 
     // Only messages of the top frame reach this event; the source must be
@@ -548,6 +579,9 @@ private:
     com_ptr<ICoreWebView2> webview_;
     std::wstring glue_id_;
     std::uint64_t glue_version_ = 0;
+    // The newest glue is not confirmed yet; navigate() waits for it.
+    bool glue_pending_ = false;
+    std::wstring deferred_navigation_;
 
     std::map<std::string, binding> bindings_;
     std::string allowed_origin_;

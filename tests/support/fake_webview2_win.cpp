@@ -246,14 +246,21 @@ public:
         LPCWSTR js, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* done) override {
         wchar_t id[24];
         swprintf(id, 24, L"%08d", ++last_script);
-        scripts[id] = js;
-        if (done) {
-            done->AddRef();
-            post([done, i = std::wstring(id)] {
-                done->Invoke(S_OK, i.c_str());
-                done->Release();
+        // Applied asynchronously, as the runtime does: only documents created
+        // after the completion run it, and a navigation asked for right after
+        // this call starts before that.
+        if (done) done->AddRef();
+        AddRef();
+        post([this, done, i = std::wstring(id), text = std::wstring(js)] {
+            post([this, done, i, text] {
+                if (!state.closed) scripts[i] = text;
+                if (done) {
+                    done->Invoke(S_OK, i.c_str());
+                    done->Release();
+                }
+                Release();
             });
-        }
+        });
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RemoveScriptToExecuteOnDocumentCreated(LPCWSTR id) override {
@@ -448,7 +455,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE remove_AcceleratorKeyPressed(EventRegistrationToken) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_ParentWindow(HWND) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override {
+        ++view_->state.position_notices;
+        return S_OK;
+    }
 
 private:
     HWND parent_;
@@ -549,7 +559,11 @@ bool start_navigation(View* v, const std::wstring& uri, bool redirect) {
     v->navigation.each([&](ICoreWebView2NavigationStartingEventHandler* h) { h->Invoke(v, args); });
     bool cancelled = args->cancelled();
     args->Release();
-    if (!cancelled) v->state.source = uri;
+    if (!cancelled) {
+        v->state.source = uri;
+        v->state.document_scripts.clear();
+        for (auto& [id, text] : v->scripts) v->state.document_scripts.push_back(text);
+    }
     return cancelled;
 }
 

@@ -40,11 +40,13 @@ View* view_of(HWND parent);
 
 // What the engine did with the view, and the page's and the browser's part.
 struct ViewState {
-    std::vector<std::wstring> live_scripts;  // document-created scripts not removed
+    std::vector<std::wstring> live_scripts;      // document-created scripts not removed
+    std::vector<std::wstring> document_scripts;  // those that the current document ran
     std::vector<std::wstring> executed;      // ExecuteScript texts, in order
     std::vector<std::wstring> navigated;     // Navigate addresses, in order
     std::wstring source;                     // the document's address
     RECT bounds{};
+    size_t position_notices = 0;  // NotifyParentWindowPositionChanged calls
     bool dev_tools = true;
     bool closed = false;
     size_t navigation_handlers = 0;
