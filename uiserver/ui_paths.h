@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "webview/glue.h"
+
 struct UiMimeType {
     std::string_view extension;  // with its dot, lower case
     std::string_view type;
@@ -65,7 +67,7 @@ std::filesystem::path ui_candidate_path(const std::filesystem::path& root, std::
 // missing file falls back to the root "index.html".
 bool ui_wants_index_fallback(std::string_view decoded);
 
-bool is_valid_utf8(std::string_view s);
+using webview::is_valid_utf8;
 
 // Response heads, byte for byte as sent.
 std::string ui_ok_head(const std::string& content_type, std::int64_t size, const ByteRange& range);
