@@ -388,6 +388,50 @@ TEST_F(GtkEngineTest, DispatchIsFifoPerThreadAndNeverInline) {
     EXPECT_FALSE(late);
 }
 
+// A modal dialog inside a queued function runs a nested loop; what was
+// queued before it and meanwhile still runs in posting order.
+TEST_F(GtkEngineTest, QueuedWorkKeepsPostingOrderAcrossANestedLoop) {
+    auto e = webview::create({});
+    std::vector<std::string> order;
+    e->dispatch([&] {
+        order.push_back("A-start");
+        GMainLoop* nested = g_main_loop_new(nullptr, FALSE);
+        e->dispatch([&] {
+            order.push_back("C");
+            g_main_loop_quit(nested);
+        });
+        guint guard = g_timeout_add_seconds(30, [](gpointer l) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(l));
+            return G_SOURCE_REMOVE;
+        }, nested);
+        g_main_loop_run(nested);
+        g_source_remove(guard);
+        g_main_loop_unref(nested);
+        order.push_back("A-end");
+        e->terminate();
+    });
+    e->dispatch([&] { order.push_back("B"); });
+    ASSERT_TRUE(run_guarded(*e));
+    EXPECT_EQ(order, (std::vector<std::string>{"A-start", "B", "C", "A-end"}));
+}
+
+// As on Windows: the loop ends and run() hands the error to its caller
+// (start-up then shows its box); nothing queued after it runs.
+TEST_F(GtkEngineTest, ErrorEscapingQueuedWorkEndsRunWithIt) {
+    auto e = webview::create({});
+    bool later_ran = false;
+    e->dispatch([] { throw std::runtime_error("сбой"); });
+    e->dispatch([&] { later_ran = true; });
+    e->dispatch([&] { e->terminate(); });
+    try {
+        e->run();
+        ADD_FAILURE() << "run() returned normally";
+    } catch (const std::runtime_error& ex) {
+        EXPECT_STREQ(ex.what(), "сбой");
+    }
+    EXPECT_FALSE(later_ran);
+}
+
 TEST_F(GtkEngineTest, DestroyedEngineRunsNothingQueued) {
     bool ran = false;
     {
