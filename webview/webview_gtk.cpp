@@ -322,9 +322,9 @@ private:
     static gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                      gpointer data) {
         auto* self = static_cast<GtkEngine*>(data);
-        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
-            type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
-            return FALSE;
+        // A request for a new window is no navigation of this one (the
+        // engine opens no other windows anyway).
+        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
         if (!self->nav_) return FALSE;
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
