@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -42,6 +43,10 @@ LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, con
     fs::create_directories(home / "runtime");
     fs::permissions(home / "runtime", fs::perms::owner_all);
     if (!display.empty()) env.push_back("DISPLAY=" + display);
+    // A sanitizer build of the launcher takes its options (suppression files
+    // of system libraries) from ours.
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+        if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -80,11 +85,17 @@ LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, con
 
 fs::path build_dir() { return exe_dir().parent_path(); }
 
+// A sanitizer build reports into the launcher's error output.
+bool clean(const std::string& err) {
+    return err.find("Sanitizer") == std::string::npos && err.find("runtime error:") == std::string::npos;
+}
+
 TEST(EndToEnd, MissingUiFolderFailsWithItsMessage) {
     TempDir dir;
     fs::copy_file(build_dir() / "QuorvelLauncher", dir.path() / "QuorvelLauncher");
     LauncherRun run = run_launcher_in(dir.path(), "", dir.path() / "home");
     EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(clean(run.err)) << run.err;
     EXPECT_NE(run.err.find("Не найдена папка ui рядом с QuorvelLauncher.exe.\n"
                            "Переустановите лаунчер или распакуйте архив полностью."),
               std::string::npos)
@@ -107,6 +118,7 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
 
     LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
     ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(clean(run.err)) << run.err;
     bool ok = false;
     std::string text = load_file_contents(dir.path() / "report.json", ok);
     ASSERT_TRUE(ok) << "the page wrote no report; stderr: " << run.err;
@@ -204,6 +216,8 @@ TEST(EndToEnd, RestartStartsTheSameProgramInItsOwnFolder) {
     EXPECT_EQ(load_file_contents(folder / "cwd-probe.txt", ok), "second copy");
     // Let the second copy finish closing before the folder goes.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::string both = load_file_contents(dir.path() / "stderr.txt", ok);
+    EXPECT_TRUE(clean(both)) << both;
 }
 
 }  // namespace
