@@ -43,16 +43,16 @@ LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, con
     fs::create_directories(home / "runtime");
     fs::permissions(home / "runtime", fs::perms::owner_all);
     if (!display.empty()) env.push_back("DISPLAY=" + display);
-    // A sanitizer build of the launcher takes our options, plus the leak
-    // suppressions of the system libraries it runs (ignored by other builds).
+    // A sanitizer build of the launcher takes our options, plus the
+    // suppressions for the system libraries it runs (other builds ignore them).
     auto inherited = [](const char* name) {
         const char* v = std::getenv(name);
         return std::string(name) + "=" + (v && *v ? std::string(v) + ":" : std::string());
     };
     env.push_back(inherited("ASAN_OPTIONS") + "fast_unwind_on_malloc=0");
     env.push_back(inherited("LSAN_OPTIONS") + "suppressions=" QUORVEL_SOURCE_DIR "/tests/sanitizers/lsan.supp");
-    for (const char* name : {"UBSAN_OPTIONS", "TSAN_OPTIONS"})
-        if (std::getenv(name)) env.push_back(inherited(name).substr(0, inherited(name).size() - 1));
+    env.push_back(inherited("TSAN_OPTIONS") + "suppressions=" QUORVEL_SOURCE_DIR "/tests/sanitizers/tsan.supp");
+    if (const char* v = std::getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + v);
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
