@@ -65,10 +65,6 @@ void js_call(const std::string& event, const json& data) {
     });
 }
 
-std::string json_to_text(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 json parse_args(const std::string& request) {
     json args = json::parse(request, nullptr, false, false);
     if (args.is_discarded()) return json::array();

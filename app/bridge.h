@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "webview/json_text.h"
+
 using json = nlohmann::json;
 
 using SyncHandler = std::function<json(const json& args)>;
@@ -21,7 +23,7 @@ void resolve_call(const std::string& id, int status, const json& value);
 void js_call(const std::string& event, const json& data);
 
 // Compact, UTF-8 unescaped, invalid UTF-8 replaced by U+FFFD.
-std::string json_to_text(const json& value);
+using webview::json_to_text;
 
 // Invalid JSON gives an empty array; anything valid passes unchanged.
 json parse_args(const std::string& request);

@@ -50,6 +50,19 @@ bool lift_fd(int& fd) {
     return true;
 }
 
+// posix_spawn can only reset signals to their default; an ignored one stays
+// ignored across exec. So we ignore SIGPIPE ourselves, once: our own writes
+// to sockets already pass MSG_NOSIGNAL, and a failed write is reported anyway.
+void ignore_sigpipe() {
+    static const bool done = [] {
+        struct sigaction sa {};
+        sa.sa_handler = SIG_IGN;
+        sigemptyset(&sa.sa_mask);
+        return sigaction(SIGPIPE, &sa, nullptr) == 0;
+    }();
+    (void)done;
+}
+
 bool is_utf8_codeset(const char* cs) {
     std::string s;
     for (const char* p = cs; *p; ++p)
@@ -96,16 +109,17 @@ StartResult start_child(const std::vector<std::string>& argv, const std::string&
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
-    // Default signal handling and no blocked signals, whatever ours are.
+    // No blocked signals, whatever ours are, and SIGPIPE ignored: a child
+    // whose reader is gone (we exited or restarted) sees its writes fail, as
+    // on Windows, instead of being killed at its next line. The game must
+    // outlive us.
+    ignore_sigpipe();
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
+    sigset_t none;
     sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
 
     std::vector<std::string> items = argv.empty() ? std::vector<std::string>{""} : argv;
     std::vector<char*> cargv;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -42,6 +43,16 @@ LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, con
     fs::create_directories(home / "runtime");
     fs::permissions(home / "runtime", fs::perms::owner_all);
     if (!display.empty()) env.push_back("DISPLAY=" + display);
+    // A sanitizer build of the launcher takes our options, plus the
+    // suppressions for the system libraries it runs (other builds ignore them).
+    auto inherited = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::string(name) + "=" + (v && *v ? std::string(v) + ":" : std::string());
+    };
+    env.push_back(inherited("ASAN_OPTIONS") + "fast_unwind_on_malloc=0");
+    env.push_back(inherited("LSAN_OPTIONS") + "suppressions=" QUORVEL_SOURCE_DIR "/tests/sanitizers/lsan.supp");
+    env.push_back(inherited("TSAN_OPTIONS") + "suppressions=" QUORVEL_SOURCE_DIR "/tests/sanitizers/tsan.supp");
+    if (const char* v = std::getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + v);
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -80,11 +91,17 @@ LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, con
 
 fs::path build_dir() { return exe_dir().parent_path(); }
 
+// A sanitizer build reports into the launcher's error output.
+bool clean(const std::string& err) {
+    return err.find("Sanitizer") == std::string::npos && err.find("runtime error:") == std::string::npos;
+}
+
 TEST(EndToEnd, MissingUiFolderFailsWithItsMessage) {
     TempDir dir;
     fs::copy_file(build_dir() / "QuorvelLauncher", dir.path() / "QuorvelLauncher");
     LauncherRun run = run_launcher_in(dir.path(), "", dir.path() / "home");
     EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(clean(run.err)) << run.err;
     EXPECT_NE(run.err.find("Не найдена папка ui рядом с QuorvelLauncher.exe.\n"
                            "Переустановите лаунчер или распакуйте архив полностью."),
               std::string::npos)
@@ -107,6 +124,7 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
 
     LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
     ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(clean(run.err)) << run.err;
     bool ok = false;
     std::string text = load_file_contents(dir.path() / "report.json", ok);
     ASSERT_TRUE(ok) << "the page wrote no report; stderr: " << run.err;
@@ -204,6 +222,8 @@ TEST(EndToEnd, RestartStartsTheSameProgramInItsOwnFolder) {
     EXPECT_EQ(load_file_contents(folder / "cwd-probe.txt", ok), "second copy");
     // Let the second copy finish closing before the folder goes.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::string both = load_file_contents(dir.path() / "stderr.txt", ok);
+    EXPECT_TRUE(clean(both)) << both;
 }
 
 }  // namespace

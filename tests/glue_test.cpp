@@ -63,6 +63,17 @@ TEST(Glue, OriginsAreSchemeHostAndNonDefaultPort) {
     EXPECT_NE(webview::origin_of("http://127.0.0.1:5000.evil.test/"), "http://127.0.0.1:5000");
 }
 
+// Engines whose allow lists ignore ports get the host, and the glue checks
+// the port itself; anything but an exact origin allows nothing.
+TEST(Glue, OriginGateForAllowListsWithoutPorts) {
+    EXPECT_EQ(webview::allowed_host_pattern("http://127.0.0.1:5000"), "http://127.0.0.1/*");
+    EXPECT_EQ(webview::allowed_host_pattern("http://[::1]"), "http://[::1]/*");
+    EXPECT_EQ(webview::allowed_host_pattern("http://127.0.0.1:5000/"), "");
+    EXPECT_EQ(webview::allowed_host_pattern(""), "");
+    EXPECT_EQ(webview::origin_gated("http://127.0.0.1:5000", "go();"),
+              "if (window.location.origin === \"http://127.0.0.1:5000\") {\ngo();}\n");
+}
+
 TEST(Glue, StrictUtf8) {
     EXPECT_TRUE(webview::is_valid_utf8(""));
     EXPECT_TRUE(webview::is_valid_utf8("Вход — 😀"));

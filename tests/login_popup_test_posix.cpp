@@ -17,6 +17,7 @@
 
 #include "app/bridge.h"
 #include "app/state.h"
+#include "app/window_look.h"
 #include "login/login.h"
 #include "support/gtk_loop_posix.h"
 #include "support/tiny_http_posix.h"
@@ -69,11 +70,9 @@ protected:
         main_webview.set(main.get());
         main_window = main->window();
         main->set_allowed_origin(site.server.origin());
-        main->set_size(1180, 720, webview::hint::fixed);
-        gtk_window_move(main_gtk(), 100, 50);
-        icon = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 32, 32);
-        gdk_pixbuf_fill(icon, 0x3080c0ff);
-        gtk_window_set_icon(main_gtk(), icon);
+        // Styled and shown as start-up does: the program's icon included.
+        style_main_window(*main);
+        icon = gtk_window_get_icon(main_gtk());
         g_signal_connect(main_window, "notify::sensitive", G_CALLBACK(count_sensitivity), &sensitivity);
 
         bind_for_process("native_msLogin", native_msLogin);
@@ -102,7 +101,6 @@ protected:
         main_webview.set(nullptr);
         main_window = nullptr;
         main.reset();
-        if (icon) g_object_unref(icon);
         login_engine_factory = [](const webview::options& o) { return webview::create(o); };
     }
 
@@ -168,7 +166,9 @@ TEST_F(LoginWindow, RedirectChainEndsTheSignInWithTheExactAddressNeverRequested)
         EXPECT_EQ(gtk_window_get_transient_for(popup), main_gtk());
         EXPECT_TRUE(gtk_window_get_modal(popup));
         EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(popup)));
+        EXPECT_NE(icon, nullptr);
         EXPECT_EQ(gtk_window_get_icon(popup), icon);
+        EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(main_gtk())));
 
         gint mx = 0, my = 0, mw = 0, mh = 0, px = 0, py = 0;
         gtk_window_get_position(main_gtk(), &mx, &my);

@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include "app/helpers.h"
+#include "process/child.h"
 #include "process/process.h"
 #include "process/process_posix.h"
 #include "support/temp_dir.h"
@@ -26,6 +27,18 @@ TEST(PosixPipes, StdinIsEmpty) {
     std::string out;
     EXPECT_EQ(run_capture({child_exe(), "stdin"}, out, 30000), 0);
     EXPECT_EQ(out, "stdin:0\n");
+}
+
+// The launcher may exit or restart while the game runs: the game's next
+// write must fail, not kill it.
+TEST(PosixPipes, ChildOutlivesItsReader) {
+    Child child;
+    std::uint32_t error = 0;
+    ASSERT_EQ(start_child({child_exe(), "sleep:200", "out:still here", "fill:100000", "exit:7"}, "", true, child, error),
+              StartResult::started);
+    close_output(child);
+    ASSERT_TRUE(wait_for_exit(child, std::nullopt));
+    EXPECT_EQ(take_exit_code(child), 7);
 }
 
 TEST(PosixCharset, FallbackDecodesFromTheGivenCharacterSet) {

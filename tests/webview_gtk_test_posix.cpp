@@ -34,6 +34,12 @@ using nlohmann::json;
 
 WebKitWebView* view_of(webview::engine& e) { return WEBKIT_WEB_VIEW(gtk_bin_get_child(GTK_BIN(e.window()))); }
 
+// Engines leave showing their window to the owner, as the launcher does.
+GtkWindow* shown(webview::engine& e) {
+    gtk_widget_show(GTK_WIDGET(e.window()));
+    return GTK_WINDOW(e.window());
+}
+
 using TitleFn = std::function<void(const std::string&)>;
 void on_title(GObject* o, GParamSpec*, gpointer data) {
     const char* t = webkit_web_view_get_title(WEBKIT_WEB_VIEW(o));
@@ -228,7 +234,7 @@ TEST_F(GtkEngineTest, OwnedWindowIsModalAndGetsNoBindingsOfAnother) {
         webview::options o;
         o.owner = main->window();
         auto popup = webview::create(o);
-        auto* pw = GTK_WINDOW(popup->window());
+        auto* pw = shown(*popup);
         EXPECT_EQ(gtk_window_get_transient_for(pw), GTK_WINDOW(main->window()));
         EXPECT_TRUE(gtk_window_get_modal(pw));
         EXPECT_TRUE(gtk_window_get_destroy_with_parent(pw));
@@ -300,7 +306,7 @@ TEST_F(GtkEngineTest, NavigationHookSeesEachRedirectHopAndCancelsBeforeTheReques
 
 TEST_F(GtkEngineTest, CloseCanBeRefusedAndClosingTheLastWindowEndsRun) {
     auto e = webview::create({});
-    auto* w = GTK_WINDOW(e->window());
+    auto* w = shown(*e);
     int asked = 0;
     bool open_after_refusal = false;
     e->on_close_request([&] { return ++asked >= 2; });
@@ -325,7 +331,7 @@ TEST_F(GtkEngineTest, CloseCanBeRefusedAndClosingTheLastWindowEndsRun) {
 TEST_F(GtkEngineTest, EngineDestroyedFromItsOwnCloseHandlerIsSafe) {
     auto keep = webview::create({});  // not the last window
     auto e = webview::create({});
-    auto* w = GTK_WINDOW(e->window());
+    auto* w = shown(*e);
     e->on_close_request([&] {
         e.reset();
         keep->dispatch([&] { keep->dispatch([&] { keep->terminate(); }); });
@@ -382,6 +388,50 @@ TEST_F(GtkEngineTest, DispatchIsFifoPerThreadAndNeverInline) {
     EXPECT_FALSE(late);
 }
 
+// A modal dialog inside a queued function runs a nested loop; what was
+// queued before it and meanwhile still runs in posting order.
+TEST_F(GtkEngineTest, QueuedWorkKeepsPostingOrderAcrossANestedLoop) {
+    auto e = webview::create({});
+    std::vector<std::string> order;
+    e->dispatch([&] {
+        order.push_back("A-start");
+        GMainLoop* nested = g_main_loop_new(nullptr, FALSE);
+        e->dispatch([&] {
+            order.push_back("C");
+            g_main_loop_quit(nested);
+        });
+        guint guard = g_timeout_add_seconds(30, [](gpointer l) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(l));
+            return G_SOURCE_REMOVE;
+        }, nested);
+        g_main_loop_run(nested);
+        g_source_remove(guard);
+        g_main_loop_unref(nested);
+        order.push_back("A-end");
+        e->terminate();
+    });
+    e->dispatch([&] { order.push_back("B"); });
+    ASSERT_TRUE(run_guarded(*e));
+    EXPECT_EQ(order, (std::vector<std::string>{"A-start", "B", "C", "A-end"}));
+}
+
+// As on Windows: the loop ends and run() hands the error to its caller
+// (start-up then shows its box); nothing queued after it runs.
+TEST_F(GtkEngineTest, ErrorEscapingQueuedWorkEndsRunWithIt) {
+    auto e = webview::create({});
+    bool later_ran = false;
+    e->dispatch([] { throw std::runtime_error("сбой"); });
+    e->dispatch([&] { later_ran = true; });
+    e->dispatch([&] { e->terminate(); });
+    try {
+        e->run();
+        ADD_FAILURE() << "run() returned normally";
+    } catch (const std::runtime_error& ex) {
+        EXPECT_STREQ(ex.what(), "сбой");
+    }
+    EXPECT_FALSE(later_ran);
+}
+
 TEST_F(GtkEngineTest, DestroyedEngineRunsNothingQueued) {
     bool ran = false;
     {
@@ -423,6 +473,8 @@ TEST_F(GtkEngineTest, WindowTitleSizeAndBlankPage) {
     auto e = webview::create({});
     auto* w = GTK_WINDOW(e->window());
     ASSERT_NE(w, nullptr);
+    // Not shown untitled at a default size and place: the owner shows it.
+    EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(w)));
     EXPECT_FALSE(webkit_settings_get_enable_developer_extras(webkit_web_view_get_settings(view_of(*e))));
 
     e->set_title("Вход в аккаунт Microsoft \xE2\x80\x94 Quorvel Launcher");
@@ -482,7 +534,7 @@ TEST_F(GtkEngineTest, DragStartsOnlyWhileTheButtonIsHeld) {
                           "  drag().then(function (r) { report('drag:' + r); }); });"
                           "report('ready');</script>";
     auto e = webview::create({});
-    auto* w = GTK_WINDOW(e->window());
+    auto* w = shown(*e);
     e->set_size(400, 300, webview::hint::fixed);
     void* xd = gdk_x11_display_get_xdisplay(gdk_display_get_default());
     std::vector<std::string> reports;

@@ -216,11 +216,6 @@ bool ui_wants_index_fallback(std::string_view decoded) {
     return segment.find('.', 1) == std::string_view::npos;
 }
 
-bool is_valid_utf8(std::string_view s) {
-    std::string text(s);
-    return utf16_to_utf8(utf8_to_utf16(text)) == text;
-}
-
 std::string ui_ok_head(const std::string& content_type, std::int64_t size, const ByteRange& range, UiScript script) {
     std::int64_t length = range.partial ? range.length : (size >= 1 ? size : 0);
     std::string head = range.partial ? "HTTP/1.1 206 Partial Content" : "HTTP/1.1 200 OK";

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "webview/glue.h"
+
 struct UiMimeType {
     std::string_view extension;  // with its dot, lower case
     std::string_view type;
@@ -72,7 +74,7 @@ std::filesystem::path ui_candidate_path(const std::filesystem::path& root, std::
 // missing file falls back to the root "index.html".
 bool ui_wants_index_fallback(std::string_view decoded);
 
-bool is_valid_utf8(std::string_view s);
+using webview::is_valid_utf8;
 
 // Response heads, byte for byte as sent.
 // A sandboxed head ends with "Content-Security-Policy: sandbox" after the

@@ -2,15 +2,17 @@
 
 #include <cctype>
 
-#include <nlohmann/json.hpp>
+#include "webview/json_text.h"
 
 namespace webview {
 
+std::string json_to_text(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 namespace {
 
-std::string js_quote(const std::string& s) {
-    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+std::string js_quote(const std::string& s) { return json_to_text(s); }
 
 }  // namespace
 
@@ -134,8 +136,7 @@ bool parse_message(const std::string& text, message& out) {
     // still answered.
     if (mended) out.params.clear();
     else
-        out.params = params == j.end() ? std::string("[]")
-                                       : params->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        out.params = params == j.end() ? std::string("[]") : json_to_text(*params);
     return true;
 }
 
@@ -160,6 +161,20 @@ std::string origin_of(const std::string& url) {
             authority.erase(port_at);
     }
     return scheme + "://" + authority;
+}
+
+std::string allowed_host_pattern(const std::string& origin) {
+    std::string o = origin_of(origin);
+    if (o.empty() || o != origin) return {};
+    auto host_at = o.find("://") + 3;
+    auto port_at = o.rfind(':');
+    if (port_at != std::string::npos && port_at > host_at && o.find(']', port_at) == std::string::npos)
+        o.erase(port_at);
+    return o + "/*";
+}
+
+std::string origin_gated(const std::string& origin, const std::string& script) {
+    return "if (window.location.origin === " + js_quote(origin) + ") {\n" + script + "}\n";
 }
 
 bool is_valid_utf8(const std::string& s) {

@@ -32,6 +32,14 @@ bool parse_message(const std::string& text, message& out);
 // and host, as a browser writes an origin; empty when there is none.
 std::string origin_of(const std::string& url);
 
+// "scheme://host/*" of an origin as origin_of writes it, for engines whose
+// script allow lists take no port; empty for anything else.
+std::string allowed_host_pattern(const std::string& origin);
+
+// script wrapped so that it runs only on a page of exactly that origin
+// (port included).
+std::string origin_gated(const std::string& origin, const std::string& script);
+
 // True when the text is valid UTF-8 (no overlongs, surrogates or values
 // above U+10FFFF).
 bool is_valid_utf8(const std::string& s);

@@ -35,7 +35,8 @@ public:
     virtual void bind(const std::string& name, bind_fn fn, void* arg) = 0;
     // Any thread. Status 0 fulfils the page's promise, anything else rejects it.
     virtual void resolve(const std::string& id, int status, const std::string& result) = 0;
-    // Any thread; runs f later on the UI thread, in posting order, never inline.
+    // Any thread; runs f later on the UI thread, in posting order, never
+    // inline, also while an earlier function runs a nested loop.
     virtual void dispatch(std::function<void()> f) = 0;
     virtual void eval(const std::string& js) = 0;
     // An empty address shows "about:blank".
@@ -46,6 +47,8 @@ public:
     virtual void set_size(int width, int height, hint h) = 0;
     // HWND on Windows, GtkWindow* on Linux.
     virtual void* window() const = 0;
+    // Runs the UI thread's loop until terminate() or the last window goes.
+    // An exception escaping queued work ends the loop and leaves run() with it.
     virtual void run() = 0;
     // Any thread: ends run().
     virtual void terminate() = 0;

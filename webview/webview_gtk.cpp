@@ -2,13 +2,10 @@
 // WebKitWebView with a user content manager of its own, so the bindings of
 // one window never reach another.
 #include "webview/webview.h"
-#include "webview/webview_gtk.h"
 
-#include <atomic>
-#include <deque>
 #include <map>
+#include <utility>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -16,9 +13,11 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
-#include <nlohmann/json.hpp>
-
+#include "webview/call_queue.h"
+#include "webview/drag_gtk.h"
 #include "webview/glue.h"
+#include "webview/json_text.h"
+#include "webview/loop_gtk.h"
 
 namespace webview {
 
@@ -36,101 +35,34 @@ std::string random_hex(size_t bytes) {
     return s;
 }
 
-std::string json_string(const std::string& s) {
-    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+std::string error_text(const char* what) { return json_to_text(what); }
 
-void ensure_gtk() {
-    // UI thread only. A failed attempt is retried next time: the display may
-    // have appeared in between.
-    static bool initialised = false;
-    if (initialised) return;
-    if (!gtk_init_check(nullptr, nullptr))
-        throw std::runtime_error("GTK cannot be initialised: no display could be opened (is DISPLAY set?)");
-    initialised = true;
-}
+// What the UI thread's wake-ups reach: it outlives the engine while an idle
+// source still points at it, and such a source then finds the queue closed.
+struct UiThread : std::enable_shared_from_this<UiThread> {
+    // Each wake-up is one idle source that runs one function, so functions
+    // queued while one of them runs a nested loop still run in order.
+    call_queue queue{[this] {
+        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_queued, new std::weak_ptr<UiThread>(weak_from_this()),
+                        [](gpointer p) { delete static_cast<std::weak_ptr<UiThread>*>(p); });
+        return true;
+    }};
+    LoopState loop;
 
-// The UI thread's run() loop of one engine. quit is set from any thread;
-// loop is touched only on the UI thread.
-struct LoopState {
-    std::atomic<bool> quit{false};
-    GMainLoop* loop = nullptr;
-};
-
-// Every engine window alive and every run() in progress (UI thread only):
-// destroying the last window ends the loops, as terminate would.
-int live_windows = 0;
-std::vector<LoopState*> running_loops;
-
-void quit_loop(LoopState& s) {
-    s.quit.store(true);
-    if (s.loop) g_main_loop_quit(s.loop);
-}
-
-// Functions queued for the UI thread. One idle source at a time drains it;
-// closed once the engine is gone or its run() has returned.
-struct DispatchQueue {
-    std::mutex m;
-    std::deque<std::function<void()>> q;
-    guint source = 0;
-    bool closed = false;
-};
-
-gboolean drain_queue(gpointer data) {
-    auto queue = *static_cast<std::shared_ptr<DispatchQueue>*>(data);
-    std::deque<std::function<void()>> batch;
-    {
-        std::lock_guard<std::mutex> lk(queue->m);
-        queue->source = 0;
-        batch.swap(queue->q);
-    }
-    while (!batch.empty()) {
-        {
-            // A function of this batch may have destroyed the engine or
-            // ended its run(): the rest is dropped.
-            std::lock_guard<std::mutex> lk(queue->m);
-            if (queue->closed) break;
-        }
-        auto f = std::move(batch.front());
-        batch.pop_front();
+    static gboolean run_queued(gpointer data) {
+        auto self = static_cast<std::weak_ptr<UiThread>*>(data)->lock();
+        if (!self || self->loop.error) return G_SOURCE_REMOVE;
         try {
-            f();
+            self->queue.run_one();
         } catch (...) {
-            // Nothing may unwind through GLib; the function's owner had its
-            // chance to report.
+            // Nothing may unwind through GLib: the loop ends and run()
+            // rethrows it.
+            self->loop.error = std::current_exception();
+            quit_loop(self->loop);
         }
+        return G_SOURCE_REMOVE;
     }
-    return G_SOURCE_REMOVE;
-}
-
-void release_queue_ref(gpointer data) { delete static_cast<std::shared_ptr<DispatchQueue>*>(data); }
-
-// The last button press seen on a window's web view, kept on the window.
-struct Press {
-    guint button = 0;
-    gdouble x_root = 0, y_root = 0;
-    guint32 time = 0;
-    bool held = false;
 };
-constexpr const char* press_key = "quorvel-webview-press";
-
-gboolean on_button_press(GtkWidget*, GdkEventButton* ev, gpointer data) {
-    auto* p = static_cast<Press*>(data);
-    if (ev->type == GDK_BUTTON_PRESS) {
-        p->button = ev->button;
-        p->x_root = ev->x_root;
-        p->y_root = ev->y_root;
-        p->time = ev->time;
-        p->held = true;
-    }
-    return FALSE;
-}
-
-gboolean on_button_release(GtkWidget*, GdkEventButton* ev, gpointer data) {
-    auto* p = static_cast<Press*>(data);
-    if (ev->button == p->button) p->held = false;
-    return FALSE;
-}
 
 gboolean destroy_later(gpointer data) {
     gtk_widget_destroy(GTK_WIDGET(data));
@@ -179,27 +111,25 @@ public:
             gtk_window_set_destroy_with_parent(GTK_WINDOW(window_), TRUE);
             gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER_ON_PARENT);
         }
-        ++live_windows;
+        window_opened();
         g_signal_connect(window_, "destroy", G_CALLBACK(on_window_destroy), this);
         g_signal_connect(window_, "delete-event", G_CALLBACK(on_delete_event), this);
-
-        auto* press = new Press();
-        g_object_set_data_full(G_OBJECT(window_), press_key, press, [](gpointer p) { delete static_cast<Press*>(p); });
 
         view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", ucm_, nullptr));
         WebKitSettings* settings = webkit_web_view_get_settings(view_);
         webkit_settings_set_enable_developer_extras(settings, opts.debug ? TRUE : FALSE);
         g_signal_connect(view_, "decide-policy", G_CALLBACK(on_decide_policy), this);
-        g_signal_connect(view_, "button-press-event", G_CALLBACK(on_button_press), press);
-        g_signal_connect(view_, "button-release-event", G_CALLBACK(on_button_release), press);
+        track_presses(window_, GTK_WIDGET(view_));
         gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
         gtk_widget_grab_focus(GTK_WIDGET(view_));
-        gtk_widget_show_all(window_);
+        // The window itself appears only when its owner shows it, titled,
+        // sized and placed.
+        gtk_widget_show(GTK_WIDGET(view_));
     }
 
     ~GtkEngine() override {
         life_->dead = true;
-        close_queue();
+        ui_->queue.close();
         if (window_) {
             GtkWidget* w = window_;
             // Nothing of ours may run on this object any more.
@@ -207,7 +137,7 @@ public:
             if (view_) g_signal_handlers_disconnect_by_data(view_, this);
             window_ = nullptr;
             view_ = nullptr;
-            window_gone();
+            window_closed(ui_->loop);
             if (life_->depth > 0) {
                 // Called from inside one of this window's own signal
                 // handlers: hide now, destroy once the handler has returned.
@@ -240,14 +170,7 @@ public:
         dispatch([this, script = reply_script(id, status, result)] { eval(script); });
     }
 
-    void dispatch(std::function<void()> f) override {
-        std::lock_guard<std::mutex> lk(queue_->m);
-        if (queue_->closed) return;
-        queue_->q.push_back(std::move(f));
-        if (!queue_->source)
-            queue_->source = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, drain_queue,
-                                             new std::shared_ptr<DispatchQueue>(queue_), release_queue_ref);
-    }
+    void dispatch(std::function<void()> f) override { ui_->queue.push(std::move(f)); }
 
     void eval(const std::string& js) override {
         if (!view_) return;
@@ -287,22 +210,23 @@ public:
     void* window() const override { return window_; }
 
     void run() override {
-        loop_->loop = g_main_loop_new(nullptr, FALSE);
+        LoopState& loop = ui_->loop;
         // Asked to end before the loop started: what was queued before
         // still runs, then the loop ends.
-        if (loop_->quit.load()) post_quit();
-        running_loops.push_back(loop_.get());
-        g_main_loop_run(loop_->loop);
-        std::erase(running_loops, loop_.get());
-        g_main_loop_unref(loop_->loop);
-        loop_->loop = nullptr;
+        if (loop.quit.load()) terminate();
+        if (!loop.error) run_loop(loop);
         // What is still queued, or comes later, is never delivered.
-        close_queue();
+        ui_->queue.close();
+        if (loop.error) std::rethrow_exception(std::exchange(loop.error, nullptr));
     }
 
     void terminate() override {
-        loop_->quit.store(true);
-        post_quit();
+        ui_->loop.quit.store(true);
+        // Through the queue, so what was dispatched before still runs, as a
+        // posted quit message comes after the messages before it.
+        ui_->queue.push([ui = std::weak_ptr<UiThread>(ui_)] {
+            if (auto p = ui.lock()) quit_loop(p->loop);
+        });
     }
 
     void set_allowed_origin(const std::string& origin) override {
@@ -330,64 +254,20 @@ private:
     void update_script() {
         webkit_user_content_manager_remove_all_scripts(ucm_);
         // Without an allowed origin no page may call, so no page gets the glue.
-        std::string host_pattern = allowed_host_pattern();
+        // WebKit's allow list ignores ports, so the glue checks the exact
+        // origin itself: other ports of the same host never learn the
+        // handler's name.
+        std::string host_pattern = allowed_host_pattern(allowed_origin_);
         if (host_pattern.empty()) return;
         std::vector<std::string> names;
         for (const auto& [name, b] : bindings_) names.push_back(name);
         std::string post = "window.webkit.messageHandlers." + handler_name_ + ".postMessage";
-        // WebKit's allow list ignores ports, so the glue checks the exact
-        // origin itself: other ports of the same host never learn the
-        // handler's name.
-        std::string source = "if (window.location.origin === " + json_string(allowed_origin_) + ") {\n" +
-                             glue_script(post, names) + "}\n";
+        std::string source = origin_gated(allowed_origin_, glue_script(post, names));
         const gchar* allow[] = {host_pattern.c_str(), nullptr};
         WebKitUserScript* script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                           WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, allow, nullptr);
         webkit_user_content_manager_add_script(ucm_, script);
         webkit_user_script_unref(script);
-    }
-
-    // "scheme://host/*" of the allowed origin (WebKit's patterns take no port).
-    std::string allowed_host_pattern() const {
-        std::string o = origin_of(allowed_origin_);
-        if (o.empty() || o != allowed_origin_) return {};
-        auto host_at = o.find("://") + 3;
-        auto port_at = o.rfind(':');
-        if (port_at != std::string::npos && port_at > host_at && o.find(']', port_at) == std::string::npos)
-            o.erase(port_at);
-        return o + "/*";
-    }
-
-    void close_queue() {
-        std::deque<std::function<void()>> dropped;
-        guint source = 0;
-        {
-            std::lock_guard<std::mutex> lk(queue_->m);
-            queue_->closed = true;
-            dropped.swap(queue_->q);
-            source = queue_->source;
-            queue_->source = 0;
-        }
-        if (source) g_source_remove(source);
-    }
-
-    void post_quit() {
-        // Same priority as the queue: what was dispatched before still runs,
-        // as a posted quit message comes after the messages before it.
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT_IDLE,
-            [](gpointer data) -> gboolean {
-                quit_loop(**static_cast<std::shared_ptr<LoopState>*>(data));
-                return G_SOURCE_REMOVE;
-            },
-            new std::shared_ptr<LoopState>(loop_),
-            [](gpointer data) { delete static_cast<std::shared_ptr<LoopState>*>(data); });
-    }
-
-    void window_gone() {
-        if (--live_windows > 0) return;
-        loop_->quit.store(true);
-        for (auto* s : running_loops) quit_loop(*s);
     }
 
     void handle_message(const std::string& text) {
@@ -409,10 +289,10 @@ private:
                     reply = fn(params);
                 } catch (const std::exception& e) {
                     status = 1;
-                    reply = json_string(e.what());
+                    reply = error_text(e.what());
                 } catch (...) {
                     status = 1;
-                    reply = json_string("unknown error");
+                    reply = error_text("unknown error");
                 }
                 if (!scope.engine_gone()) resolve(id, status, reply);
             });
@@ -422,9 +302,9 @@ private:
             try {
                 fn(id, params, arg);
             } catch (const std::exception& e) {
-                resolve(id, 1, json_string(e.what()));
+                resolve(id, 1, error_text(e.what()));
             } catch (...) {
-                resolve(id, 1, json_string("unknown error"));
+                resolve(id, 1, error_text("unknown error"));
             }
         });
     }
@@ -442,9 +322,9 @@ private:
     static gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                      gpointer data) {
         auto* self = static_cast<GtkEngine*>(data);
-        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
-            type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
-            return FALSE;
+        // A request for a new window is no navigation of this one (the
+        // engine opens no other windows anyway).
+        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
         if (!self->nav_) return FALSE;
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
@@ -484,7 +364,7 @@ private:
         if (self->view_) g_signal_handlers_disconnect_by_data(self->view_, self);
         self->window_ = nullptr;
         self->view_ = nullptr;
-        self->window_gone();
+        window_closed(self->ui_->loop);
     }
 
     GtkWidget* window_ = nullptr;
@@ -495,8 +375,7 @@ private:
     std::map<std::string, binding> bindings_;
     navigation_fn nav_;
     close_fn close_;
-    std::shared_ptr<DispatchQueue> queue_ = std::make_shared<DispatchQueue>();
-    std::shared_ptr<LoopState> loop_ = std::make_shared<LoopState>();
+    std::shared_ptr<UiThread> ui_ = std::make_shared<UiThread>();
     std::shared_ptr<Life> life_ = std::make_shared<Life>();
     const std::string empty_;
 };
@@ -504,30 +383,5 @@ private:
 }  // namespace
 
 std::unique_ptr<engine> create(const options& opts) { return std::make_unique<GtkEngine>(opts); }
-
-bool begin_window_drag(void* gtk_window) {
-    if (!gtk_window || !GTK_IS_WINDOW(gtk_window)) return false;
-    auto* w = GTK_WIDGET(gtk_window);
-    auto* p = static_cast<Press*>(g_object_get_data(G_OBJECT(w), press_key));
-    GdkWindow* gdk_window = gtk_widget_get_window(w);
-    if (!p || !p->held || !gdk_window || p->button < 1 || p->button > 5) return false;
-    // The release may have gone to a grab elsewhere: ask the pointer itself.
-    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(w));
-    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
-    if (!pointer) return false;
-    GdkModifierType mask = static_cast<GdkModifierType>(0);
-    gdk_device_get_state(pointer, gdk_window, nullptr, &mask);
-    if (!(static_cast<unsigned>(mask) & (static_cast<unsigned>(GDK_BUTTON1_MASK) << (p->button - 1)))) {
-        p->held = false;
-        return false;
-    }
-    gtk_window_begin_move_drag(GTK_WINDOW(w), static_cast<gint>(p->button), static_cast<gint>(p->x_root),
-                               static_cast<gint>(p->y_root), p->time);
-    return true;
-}
-
-void minimize_window(void* gtk_window) {
-    if (gtk_window && GTK_IS_WINDOW(gtk_window)) gtk_window_iconify(GTK_WINDOW(gtk_window));
-}
 
 }  // namespace webview
