@@ -4,6 +4,7 @@
 #include <system_error>
 #include <vector>
 
+#include "services/atomic_file.h"
 #include "services/file_access.h"
 
 namespace fs = std::filesystem;
@@ -113,8 +114,9 @@ bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
     HANDLE probe = CreateFileW(dst.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION t;
+        // A read-only target refuses the write on Windows; Wine lets it pass.
         bool refuse = !GetFileInformationByHandle(probe, &t) || (t.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                      same_file(in, probe);
+                      (t.dwFileAttributes & FILE_ATTRIBUTE_READONLY) || same_file(in, probe);
         CloseHandle(probe);
         if (refuse) {
             CloseHandle(in);
@@ -156,6 +158,8 @@ bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
 }
 
 bool move_replacing(const fs::path& src, const fs::path& dst) {
+    // Windows refuses to replace a read-only file; Wine does not.
+    if (!may_replace(dst)) return false;
     return MoveFileExW(src.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

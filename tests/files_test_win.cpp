@@ -119,6 +119,19 @@ TEST(FilesWin, AReadOnlyFileStopsTheDeletion) {
     EXPECT_EQ(native_deletePath(args({path_to_utf8(tmp.path() / "t")})), true);
 }
 
+TEST(FilesWin, AReadOnlyFileIsNotReplacedBySavesOrMoves) {
+    TempDir tmp;
+    put(tmp.path() / "ro.txt", "old");
+    put(tmp.path() / "src.txt", "new");
+    set_read_only(tmp.path() / "ro.txt", true);
+    EXPECT_EQ(native_writeText(args({path_to_utf8(tmp.path() / "ro.txt"), "new"})), false);
+    EXPECT_EQ(save_settings_to(tmp.path() / "ro.txt", json::array({{{"a", 1}}})), false);
+    EXPECT_EQ(native_moveFile(args({path_to_utf8(tmp.path() / "src.txt"), path_to_utf8(tmp.path() / "ro.txt")})), false);
+    EXPECT_EQ(get(tmp.path() / "ro.txt"), "old");
+    EXPECT_EQ(names_in(tmp.path()), (std::vector<std::string>{"ro.txt", "src.txt"}));
+    set_read_only(tmp.path() / "ro.txt", false);
+}
+
 TEST(FilesWin, CopyTakesOverTheReadOnlyAttribute) {
     TempDir tmp;
     put(tmp.path() / "ro.txt", "r");
