@@ -12,14 +12,14 @@ namespace {
 
 std::optional<fs::path> path_arg(const json& args, size_t i) { return page_path(arg_string(args, i, "")); }
 
-// Only regular files (links followed) are read: a pipe or a device would
-// block the window or never end.
 // "x/." and "x/..", trailing separators ignored.
 bool last_name_is_dot(fs::path p) {
-    while (p.has_relative_path() && p.filename().empty()) p = p.parent_path();
+    while (p.has_relative_path() && p.filename().empty() && p.parent_path() != p) p = p.parent_path();
     return p.filename() == "." || p.filename() == "..";
 }
 
+// Only regular files (links followed) are read: a pipe or a device would
+// block the window or never end.
 bool read_regular(const fs::path& p, std::string& out) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::status(p, ec))) return false;
@@ -129,7 +129,6 @@ json native_openPath(const json& args) {
 
 json native_openUrl(const json& args) {
     std::string url = arg_string(args, 0, "");
-    if ((url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0) && url.find('\0') == std::string::npos)
-        shell_open(url);
+    if (url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0) shell_open(url);
     return true;
 }
