@@ -87,6 +87,17 @@ std::string utf16_to_utf8(const std::u16string& w) {
     return out;
 }
 
+std::optional<std::filesystem::path> page_path(const std::string& text) {
+    if (text.find('\0') != std::string::npos) return std::nullopt;
+    return path_from_utf8(text);
+}
+
+bool is_shell_link(const std::string& target) {
+    for (const auto& prefix : shell_uri_prefixes)
+        if (target.compare(0, prefix.size(), prefix) == 0) return true;
+    return false;
+}
+
 std::filesystem::path data_dir() { return known_folder(csidl_appdata) / ".quorvellauncher"; }
 
 std::string load_file_contents(const std::filesystem::path& p, bool& ok) {

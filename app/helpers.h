@@ -1,7 +1,9 @@
 // Text, path and file helpers. All text is UTF-8 in byte strings.
 #pragma once
 
+#include <array>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #ifdef _WIN32
@@ -20,6 +22,14 @@ std::string utf16_to_utf8(const std::u16string& w);
 std::filesystem::path path_from_utf8(const std::string& s);
 std::string path_to_utf8(const std::filesystem::path& p);
 
+// A path the page sent; nothing when the text holds a NUL, which every system
+// call would cut short and so take for another path.
+std::optional<std::filesystem::path> page_path(const std::string& text);
+
+// True when p itself, not followed, is a symbolic link, a junction or any
+// other reparse point; false when it is anything else or cannot be seen.
+bool is_link(const std::filesystem::path& p);
+
 std::string exe_path_utf8();
 std::filesystem::path exe_dir();
 
@@ -35,5 +45,17 @@ std::string load_file_contents(const std::filesystem::path& p, bool& ok);
 // Creates missing parent folders, truncates and writes.
 bool save_file_contents(const std::filesystem::path& p, const std::string& data);
 
+// Targets that go to the shell as links; anything else is a file path.
+inline const std::array<std::string, 5> shell_uri_prefixes = {"minecraft:", "minecraft-preview:", "ms-windows-store:",
+                                                              "https://", "http://"};
+bool is_shell_link(const std::string& target);
+
 // The shell's "open" on a path or address; reports nothing.
 void shell_open(const std::string& target);
+
+#ifndef _WIN32
+// What the desktop's default handlers take for a target: a link as it is
+// (bad UTF-8 as U+FFFD, as on Windows), a path as its file URI (a relative
+// one against the current folder); empty text stays empty.
+std::string desktop_uri(const std::string& target);
+#endif

@@ -1,4 +1,5 @@
 #include <gio/gio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,17 +34,24 @@ std::filesystem::path known_folder(int csidl) {
     return exe_dir();
 }
 
+bool is_link(const std::filesystem::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::string desktop_uri(const std::string& target) {
+    if (target.empty()) return {};
+    if (is_shell_link(target)) return utf16_to_utf8(utf8_to_utf16(target));
+    // A folder may well be called "a:b": only the known links are addresses.
+    GFile* f = g_file_new_for_path(target.c_str());
+    gchar* u = g_file_get_uri(f);
+    std::string uri = u;
+    g_free(u);
+    g_object_unref(f);
+    return uri;
+}
+
 void shell_open(const std::string& target) {
-    // Addresses go to their scheme's handler, anything else is a file path.
-    std::string uri = target;
-    if (gchar* scheme = g_uri_parse_scheme(target.c_str())) {
-        g_free(scheme);
-    } else if (!target.empty()) {
-        GFile* f = g_file_new_for_path(target.c_str());
-        gchar* u = g_file_get_uri(f);
-        uri = u;
-        g_free(u);
-        g_object_unref(f);
-    }
-    g_app_info_launch_default_for_uri(uri.c_str(), nullptr, nullptr);
+    if (target.find('\0') != std::string::npos) return;
+    g_app_info_launch_default_for_uri(desktop_uri(target).c_str(), nullptr, nullptr);
 }

@@ -45,6 +45,13 @@ std::filesystem::path known_folder(int csidl) {
     return std::filesystem::path(buf);
 }
 
+bool is_link(const std::filesystem::path& p) {
+    // The attributes are the entry's own: a link or junction is not followed.
+    DWORD a = GetFileAttributesW(p.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 void shell_open(const std::string& target) {
+    if (target.find('\0') != std::string::npos) return;
     ShellExecuteW(nullptr, L"open", to_wide(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -8,9 +8,29 @@
 
 // Creates missing parent folders (a failure there shows as false later).
 // True when the complete content is in place; on any failure the old file,
-// if there was one, is left as it was and no temporary file remains.
+// if there was one, is left as it was and no temporary file remains. An
+// existing target that may not be written is not replaced either: false.
 bool save_file_atomically(const std::filesystem::path& p, const std::string& data);
 
 // The file a save really replaces: a symbolic link keeps pointing where it
-// did and the file it names gets the new content.
+// did and the file it names gets the new content (platform half).
 std::filesystem::path replacement_target(const std::filesystem::path& given);
+
+// False when target exists and may not be written: replacing it by a rename
+// would ignore its read-only mark (platform half).
+bool may_replace(const std::filesystem::path& target);
+
+// Temporary files of one target start with this name: the target's name
+// hashed, so that a save can tell its own leftovers from other files'.
+// The full name adds the writing process's id and a random part.
+std::string temp_name_prefix(const std::filesystem::path& target);
+std::string temp_name(const std::filesystem::path& target);
+
+// Removes temporaries of target left by a writer that died: its process is
+// gone and the file has not been written for a while. A live writer's file
+// is never touched.
+void remove_stale_temps(const std::filesystem::path& target);
+
+// Platform halves.
+unsigned long current_process_id();
+bool process_alive(unsigned long pid);

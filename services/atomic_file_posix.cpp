@@ -2,22 +2,14 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <random>
 #include <system_error>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-std::string temp_name() {
-    static const char hex[] = "0123456789abcdef";
-    std::random_device rd;
-    std::string s = ".qvtmp-";
-    for (int i = 0; i < 16; ++i) s += hex[rd() & 15];
-    return s;
-}
 
 bool write_all(int fd, const std::string& data) {
     size_t done = 0;
@@ -35,17 +27,39 @@ bool write_all(int fd, const std::string& data) {
 
 }  // namespace
 
+unsigned long current_process_id() { return static_cast<unsigned long>(::getpid()); }
+
+bool process_alive(unsigned long pid) {
+    if (pid == 0 || pid > 0x7fffffffUL) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+std::filesystem::path replacement_target(const std::filesystem::path& given) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(given, ec))) return given;
+    fs::path real = fs::canonical(given, ec);
+    return ec ? given : real;
+}
+
+bool may_replace(const std::filesystem::path& target) {
+    // The effective ids decide, as they would for a plain write.
+    return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
+}
+
 bool save_file_atomically(const std::filesystem::path& given, const std::string& data) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::path target = replacement_target(given);
+    if (!may_replace(target)) return false;
     fs::path dir = target.parent_path();
     if (!dir.empty()) fs::create_directories(dir, ec);
+    remove_stale_temps(target);
 
     fs::path tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        tmp = dir.empty() ? fs::path(temp_name()) : dir / temp_name();
+        tmp = dir / temp_name(target);
         fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return false;
     }

@@ -1,20 +1,15 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <random>
 #include <system_error>
+#include <vector>
 
+#include "app/helpers.h"
 #include "services/atomic_file.h"
 
-namespace {
+namespace fs = std::filesystem;
 
-std::wstring temp_name() {
-    static const wchar_t hex[] = L"0123456789abcdef";
-    std::random_device rd;
-    std::wstring s = L".qvtmp-";
-    for (int i = 0; i < 16; ++i) s += hex[rd() & 15];
-    return s;
-}
+namespace {
 
 bool write_all(HANDLE h, const std::string& data) {
     size_t done = 0;
@@ -29,17 +24,51 @@ bool write_all(HANDLE h, const std::string& data) {
 
 }  // namespace
 
-bool save_file_atomically(const std::filesystem::path& given, const std::string& data) {
-    namespace fs = std::filesystem;
+unsigned long current_process_id() { return GetCurrentProcessId(); }
+
+bool process_alive(unsigned long pid) {
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!h) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process
+    bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    CloseHandle(h);
+    return alive;
+}
+
+fs::path replacement_target(const fs::path& given) {
+    // The library's link test follows links here, and Wine shows a link to
+    // a file as the file itself: the system's final name of whatever the
+    // path opens is the file to replace (for a plain file, the same one).
+    HANDLE h = CreateFileW(given.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return given;
+    std::vector<wchar_t> buf(1024);
+    DWORD n = GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()), FILE_NAME_NORMALIZED);
+    if (n >= buf.size()) {
+        buf.resize(n + 1);
+        n = GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()), FILE_NAME_NORMALIZED);
+    }
+    CloseHandle(h);
+    if (n == 0 || n >= buf.size()) return given;
+    return fs::path(std::wstring(buf.data(), n));
+}
+
+bool may_replace(const fs::path& target) {
+    DWORD a = GetFileAttributesW(target.c_str());
+    return a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_READONLY);
+}
+
+bool save_file_atomically(const fs::path& given, const std::string& data) {
     std::error_code ec;
     fs::path target = replacement_target(given);
+    if (!may_replace(target)) return false;
     fs::path dir = target.parent_path();
     if (!dir.empty()) fs::create_directories(dir, ec);
+    remove_stale_temps(target);
 
     fs::path tmp;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
-        tmp = dir.empty() ? fs::path(temp_name()) : dir / temp_name();
+        tmp = dir / path_from_utf8(temp_name(target));
         h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
     }

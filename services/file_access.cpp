@@ -1,5 +1,6 @@
 #include "services/file_access.h"
 
+#include <optional>
 #include <system_error>
 
 #include "app/helpers.h"
@@ -9,7 +10,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path path_arg(const json& args, size_t i) { return path_from_utf8(arg_string(args, i, "")); }
+std::optional<fs::path> path_arg(const json& args, size_t i) { return page_path(arg_string(args, i, "")); }
+
+// "x/." and "x/..", trailing separators ignored.
+bool last_name_is_dot(fs::path p) {
+    while (p.has_relative_path() && p.filename().empty() && p.parent_path() != p) p = p.parent_path();
+    return p.filename() == "." || p.filename() == "..";
+}
 
 // Only regular files (links followed) are read: a pipe or a device would
 // block the window or never end.
@@ -40,54 +47,68 @@ std::string base64_encode(const std::string& bytes) {
 }
 
 json native_readText(const json& args) {
+    auto p = path_arg(args, 0);
     std::string data;
-    if (!read_regular(path_arg(args, 0), data)) return nullptr;
+    if (!p || !read_regular(*p, data)) return nullptr;
     return data;
 }
 
 json native_readBase64(const json& args) {
-    fs::path p = path_arg(args, 0);
+    auto p = path_arg(args, 0);
+    if (!p) return nullptr;
     std::error_code ec;
     // Refused before reading, so a huge file is never taken into memory.
-    auto size = fs::file_size(p, ec);
+    auto size = fs::file_size(*p, ec);
     if (!ec && size > base64_read_limit) return nullptr;
     std::string data;
-    if (!read_regular(p, data) || data.size() > base64_read_limit) return nullptr;
+    if (!read_regular(*p, data) || data.size() > base64_read_limit) return nullptr;
     return base64_encode(data);
 }
 
 json native_writeText(const json& args) {
+    auto p = path_arg(args, 0);
     // Replaced in one step: a failed write leaves the old file as it was.
-    return save_file_atomically(path_arg(args, 0), arg_string(args, 1, ""));
+    return p && save_file_atomically(*p, arg_string(args, 1, ""));
 }
 
 json native_exists(const json& args) {
-    std::error_code ec;
-    return fs::exists(fs::status(path_arg(args, 0), ec));
+    auto p = path_arg(args, 0);
+    return p && path_exists(*p);
 }
 
-json native_deletePath(const json& args) { return delete_tree(path_arg(args, 0)); }
+json native_deletePath(const json& args) {
+    auto p = path_arg(args, 0);
+    // "." or ".." as the last name: the folder it stands for is not removed
+    // through it (and a link's target is never emptied that way).
+    if (!p || last_name_is_dot(*p)) return false;
+    return delete_tree(*p);
+}
 
 json native_fileSize(const json& args) {
-    fs::path p = path_arg(args, 0);
+    auto p = path_arg(args, 0);
+    if (!p) return -1;
     std::error_code ec;
-    if (!fs::is_regular_file(fs::status(p, ec))) return -1;
-    auto size = fs::file_size(p, ec);
+    if (!fs::is_regular_file(fs::status(*p, ec))) return -1;
+    auto size = fs::file_size(*p, ec);
     if (ec) return -1;
     return static_cast<std::int64_t>(size);
 }
 
 json native_copyFile(const json& args) {
-    fs::path src = path_arg(args, 0);
-    fs::path dir = path_arg(args, 1);
+    auto src = path_arg(args, 0);
+    auto dir = path_arg(args, 1);
+    if (!src || !dir) return false;
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    return copy_file_replacing(src, dir / src.filename());
+    fs::create_directories(*dir, ec);
+    return copy_file_replacing(*src, *dir / src->filename());
 }
 
 json native_moveFile(const json& args) {
-    fs::path src = path_arg(args, 0);
-    fs::path dst = path_arg(args, 1);
+    auto given_src = path_arg(args, 0);
+    auto given_dst = path_arg(args, 1);
+    if (!given_src || !given_dst) return false;
+    const fs::path& src = *given_src;
+    const fs::path& dst = *given_dst;
     std::error_code ec;
     if (dst.has_parent_path()) fs::create_directories(dst.parent_path(), ec);
     if (move_replacing(src, dst)) return true;
@@ -98,10 +119,11 @@ json native_moveFile(const json& args) {
 }
 
 json native_openPath(const json& args) {
-    fs::path p = path_arg(args, 0);
+    auto p = path_arg(args, 0);
+    if (!p) return true;
     std::error_code ec;
-    fs::create_directories(p, ec);
-    shell_open(path_to_utf8(p));
+    fs::create_directories(*p, ec);
+    shell_open(path_to_utf8(*p));
     return true;
 }
 

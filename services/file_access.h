@@ -26,6 +26,9 @@ json native_openPath(const json& args);
 json native_openUrl(const json& args);
 
 // Platform halves.
+// True when the path names anything, links followed; false when it names
+// nothing or cannot be looked at.
+bool path_exists(const std::filesystem::path& p);
 // Removes a file, a link or a folder tree without following links inside
 // it; stops at the first entry that cannot be removed. A missing path is
 // already gone: true.

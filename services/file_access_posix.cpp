@@ -4,9 +4,11 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "services/atomic_file.h"
 #include "services/file_access.h"
 
 namespace fs = std::filesystem;
@@ -50,26 +52,70 @@ bool remove_children(const std::string& dir) {
 
 }  // namespace
 
-bool delete_tree(const fs::path& p) {
-    // "link/" would resolve the link and empty its target: the trailing
-    // slashes go, so a link is removed as itself.
-    std::string path = p.native();
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+bool path_exists(const fs::path& p) {
     struct stat st {};
+    return ::stat(p.c_str(), &st) == 0;
+}
+
+bool delete_tree(const fs::path& p) {
+    std::string path = p.native();
+    struct stat st {};
+    if (path.size() > 1 && path.back() == '/') {
+        // "x/" names a folder, or nothing: a file is not deleted through it,
+        // which is also what existence says.
+        if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+        // "link/" would resolve the link and empty its target: without the
+        // slashes a link is removed as itself.
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+    }
     if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
     return remove_entry(path);
 }
 
 bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
-    std::error_code ec;
-    fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec);
-    return !ec;
+    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) return false;
+    struct stat s {}, d {};
+    bool existed = ::stat(dst.c_str(), &d) == 0;
+    if (::fstat(in, &s) != 0 || !S_ISREG(s.st_mode) ||
+        (existed && (!S_ISREG(d.st_mode) || (d.st_dev == s.st_dev && d.st_ino == s.st_ino)))) {
+        ::close(in);
+        return false;
+    }
+    int out = ::open(dst.c_str(), O_WRONLY | O_CLOEXEC | (existed ? O_TRUNC : O_CREAT | O_EXCL), s.st_mode & 07777);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = !existed || ::fchmod(out, s.st_mode & 07777) == 0;
+    std::vector<char> buf(1 << 20);
+    while (ok) {
+        ssize_t got = ::read(in, buf.data(), buf.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < got;) {
+            ssize_t put = ::write(out, buf.data() + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            ok = put > 0;
+            if (ok) done += put;
+        }
+    }
+    ok = ::close(out) == 0 && ok;
+    ::close(in);
+    // A copy cut short must not pass for the file.
+    if (!ok && !existed) ::unlink(dst.c_str());
+    return ok;
 }
 
 bool move_replacing(const fs::path& src, const fs::path& dst) {
     // rename() would replace an empty folder; the move never does.
     struct stat st {};
     if (::lstat(dst.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    // Nor does it replace a file that may not be written.
+    if (!may_replace(dst)) return false;
     return ::rename(src.c_str(), dst.c_str()) == 0;
 }
 

@@ -1,8 +1,10 @@
 #include <windows.h>
 
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "services/atomic_file.h"
 #include "services/file_access.h"
 
 namespace fs = std::filesystem;
@@ -13,11 +15,16 @@ bool remove_children(const std::wstring& dir);
 
 // attrs are the entry's own (a link or junction is removed as itself).
 bool remove_entry(const std::wstring& p, DWORD attrs) {
+    bool removed;
     if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
         if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT) && !remove_children(p)) return false;
-        return RemoveDirectoryW(p.c_str()) != 0;
+        removed = RemoveDirectoryW(p.c_str()) != 0;
+    } else {
+        removed = DeleteFileW(p.c_str()) != 0;
     }
-    return DeleteFileW(p.c_str()) != 0;
+    // Wine removes a folder link yet reports the folder it names as not empty.
+    return removed || (GetFileAttributesW(p.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                       GetLastError() == ERROR_FILE_NOT_FOUND);
 }
 
 bool remove_children(const std::wstring& dir) {
@@ -35,8 +42,15 @@ bool remove_children(const std::wstring& dir) {
     bool read_ok = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(h);
     if (!read_ok) return false;
-    for (const auto& [name, attrs] : entries)
+    for (auto [name, attrs] : entries) {
+        // A listing may leave out a folder link's reparse mark (Wine does);
+        // the entry's own attributes have it, so a link is never walked into.
+        if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+            DWORD own = GetFileAttributesW((base + name).c_str());
+            if (own != INVALID_FILE_ATTRIBUTES) attrs = own;
+        }
         if (!remove_entry(base + name, attrs)) return false;
+    }
     return true;
 }
 
@@ -48,15 +62,41 @@ bool same_file(HANDLE a, HANDLE b) {
            ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
+// "x\" and "x/" name a folder, never a file (as on other systems, where
+// the system itself says so).
+bool names_folder_only(const fs::path& p) {
+    const std::wstring& s = p.native();
+    return p.has_relative_path() && !s.empty() && (s.back() == L'\\' || s.back() == L'/');
+}
+
 }  // namespace
 
+bool path_exists(const fs::path& p) {
+    std::error_code ec;
+    fs::file_status st = fs::status(p, ec);
+    return fs::exists(st) && (!names_folder_only(p) || fs::is_directory(st));
+}
+
 bool delete_tree(const fs::path& p) {
-    DWORD attrs = GetFileAttributesW(p.c_str());
-    if (attrs == INVALID_FILE_ATTRIBUTES) {
+    auto gone = [] {
         DWORD err = GetLastError();
-        return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+        return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_INVALID_NAME;
+    };
+    std::wstring path = p.native();
+    if (names_folder_only(p)) {
+        // Through a file it names nothing, so there is nothing to delete.
+        DWORD followed = GetFileAttributesW(path.c_str());
+        if (followed == INVALID_FILE_ATTRIBUTES) return gone();
+        if (!(followed & FILE_ATTRIBUTE_DIRECTORY)) return true;
+        // "link\" may be resolved (Wine does) and its target emptied:
+        // without the separators a link is removed as itself.
+        while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/') &&
+               fs::path(path).has_relative_path())
+            path.pop_back();
     }
-    return remove_entry(p.native(), attrs);
+    DWORD attrs = GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return gone();
+    return remove_entry(path, attrs);
 }
 
 bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
@@ -74,8 +114,9 @@ bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
     HANDLE probe = CreateFileW(dst.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION t;
+        // A read-only target refuses the write on Windows; Wine lets it pass.
         bool refuse = !GetFileInformationByHandle(probe, &t) || (t.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                      same_file(in, probe);
+                      (t.dwFileAttributes & FILE_ATTRIBUTE_READONLY) || same_file(in, probe);
         CloseHandle(probe);
         if (refuse) {
             CloseHandle(in);
@@ -117,6 +158,8 @@ bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
 }
 
 bool move_replacing(const fs::path& src, const fs::path& dst) {
+    // Windows refuses to replace a read-only file; Wine does not.
+    if (!may_replace(dst)) return false;
     return MoveFileExW(src.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

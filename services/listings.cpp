@@ -37,7 +37,9 @@ bool entry_is_dir(const fs::directory_entry& e) {
 
 json native_listVersions(const json& args) {
     json out = json::array();
-    fs::path versions = path_from_utf8(arg_string(args, 0, "")) / "versions";
+    auto game_dir = page_path(arg_string(args, 0, ""));
+    if (!game_dir) return out;
+    fs::path versions = *game_dir / "versions";
     for_each_entry(versions, [&](const fs::directory_entry& e) {
         if (!entry_is_dir(e)) return;
         std::string name = path_to_utf8(e.path().filename());
@@ -49,7 +51,9 @@ json native_listVersions(const json& args) {
 
 json native_listDir(const json& args) {
     json out = json::array();
-    for_each_entry(path_from_utf8(arg_string(args, 0, "")), [&](const fs::directory_entry& e) {
+    auto folder = page_path(arg_string(args, 0, ""));
+    if (!folder) return out;
+    for_each_entry(*folder, [&](const fs::directory_entry& e) {
         bool dir = entry_is_dir(e);
         std::int64_t size = 0;
         if (!dir) {

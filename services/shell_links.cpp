@@ -7,8 +7,9 @@
 #include "app/helpers.h"
 
 bool shell_target_allowed(const std::string& target) {
-    for (const auto& prefix : shell_uri_prefixes)
-        if (target.compare(0, prefix.size(), prefix) == 0) return true;
+    // Whatever the shell would be handed must be exactly what was asked.
+    if (target.find('\0') != std::string::npos) return false;
+    if (is_shell_link(target)) return true;
 
     std::filesystem::path p = path_from_utf8(target);
     std::error_code ec;

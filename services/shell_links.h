@@ -6,9 +6,8 @@
 #include <string>
 
 #include "app/bridge.h"
+#include "app/helpers.h"
 
-inline const std::array<std::string, 5> shell_uri_prefixes = {"minecraft:", "minecraft-preview:", "ms-windows-store:",
-                                                              "https://", "http://"};
 inline const std::array<std::u16string, 4> addon_extensions = {u".mcpack", u".mcaddon", u".mcworld", u".mctemplate"};
 
 // A link by prefix, or an existing entry with an add-on extension.

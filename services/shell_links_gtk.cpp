@@ -6,20 +6,7 @@
 #include "services/shell_links.h"
 
 bool shell_launch(const std::string& target) {
-    // Links go as they are; a file or folder goes as its file URI
-    // (a relative path resolves against the current folder).
-    bool link = false;
-    for (const auto& prefix : shell_uri_prefixes) link = link || target.compare(0, prefix.size(), prefix) == 0;
-    std::string uri;
-    if (link) {
-        uri = utf16_to_utf8(utf8_to_utf16(target));  // bad bytes as U+FFFD, as on Windows
-    } else {
-        GFile* f = g_file_new_for_path(target.c_str());
-        gchar* u = g_file_get_uri(f);
-        uri = u;
-        g_free(u);
-        g_object_unref(f);
-    }
+    std::string uri = desktop_uri(target);
     GError* error = nullptr;
     gboolean ok;
     // The launch belongs to the main window's display and screen (startup

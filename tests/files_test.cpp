@@ -2,13 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "app/bridge.h"
 #include "app/helpers.h"
 #include "app/state.h"
+#include "services/atomic_file.h"
 #include "services/file_access.h"
+#include "services/listings.h"
+#include "services/shell_links.h"
 #include "support/headless_engine.h"
 #include "support/file_helpers.h"
 #include "support/temp_dir.h"
@@ -134,6 +138,67 @@ TEST_F(Files, DeletePathRemovesFilesAndWholeTrees) {
     EXPECT_EQ(native_deletePath(args({u8(at("Дерево"))})), true);
     EXPECT_FALSE(fs::exists(at("Дерево")));
     EXPECT_EQ(get(at("beside.txt")), "stays");
+}
+
+TEST_F(Files, APathHoldingNulIsRefusedAndNothingIsTouched) {
+    put(at("d/f.txt"), "f");
+    put(at("d/versions/v/v.json"), "{}");
+    // Cut at the NUL, each of these would name d or its file.
+    const std::string d = u8(at("d")) + std::string("\0/x", 3);
+    const std::string f = u8(at("d/f.txt")) + std::string("\0", 1);
+    EXPECT_EQ(native_readText(args({f})), nullptr);
+    EXPECT_EQ(native_readBase64(args({f})), nullptr);
+    EXPECT_EQ(native_writeText(args({f, "x"})), false);
+    EXPECT_EQ(native_exists(args({d})), false);
+    EXPECT_EQ(native_fileSize(args({f})), -1);
+    EXPECT_EQ(native_deletePath(args({d})), false);
+    EXPECT_EQ(native_deletePath(args({f})), false);
+    EXPECT_EQ(native_copyFile(args({f, u8(at("out"))})), false);
+    EXPECT_EQ(native_copyFile(args({u8(at("d/f.txt")), u8(at("out")) + std::string("\0", 1)})), false);
+    EXPECT_EQ(native_moveFile(args({f, u8(at("moved.txt"))})), false);
+    EXPECT_EQ(native_moveFile(args({u8(at("d/f.txt")), u8(at("moved.txt")) + std::string("\0", 1)})), false);
+    EXPECT_EQ(native_openPath(args({u8(at("opened")) + std::string("\0", 1)})), true);
+    EXPECT_EQ(native_listDir(args({d})), json::array());
+    EXPECT_EQ(native_listVersions(args({d})), json::array());
+    EXPECT_EQ(native_shellOpen(args({u8(at("d/f.txt")) + std::string("\0.mcpack", 8)})), false);
+    EXPECT_EQ(names_in(tmp.path()), std::vector<std::string>{"d"});
+    EXPECT_EQ(names_in(at("d")), (std::vector<std::string>{"f.txt", "versions"}));
+    EXPECT_EQ(get(at("d/f.txt")), "f");
+}
+
+TEST_F(Files, DeletePathAgreesWithExistsOnDotsAndTrailingSeparators) {
+    put(at("d/f.txt"), "f");
+    put(at("file.txt"), "keep");
+    for (const char* tail : {"/.", "/..", "/./", "/../"})
+        EXPECT_EQ(native_deletePath(args({u8(at("d")) + tail})), false) << tail;
+    EXPECT_EQ(get(at("d/f.txt")), "f");
+    // "file.txt/" names nothing: nothing there to delete, the file stays.
+    EXPECT_EQ(native_exists(args({u8(at("file.txt")) + "/"})), false);
+    EXPECT_EQ(native_deletePath(args({u8(at("file.txt")) + "/"})), true);
+    EXPECT_EQ(get(at("file.txt")), "keep");
+    EXPECT_EQ(native_exists(args({u8(at("d")) + "/"})), true);
+    EXPECT_EQ(native_deletePath(args({u8(at("d")) + "/"})), true);
+    EXPECT_FALSE(fs::exists(at("d")));
+}
+
+TEST_F(Files, ASaveClearsOnlyTheDeadWritersLeftoversOfItsOwnTarget) {
+    auto target = at("settings.json");
+    auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    auto leftover = [&](const std::string& name, bool aged) {
+        put(at(name), "partial");
+        if (aged) fs::last_write_time(at(name), old);
+    };
+    const std::string mine = temp_name_prefix(target), other = temp_name_prefix(at("other.json"));
+    const std::string dead = "4000000001-0badf00d";  // no process has this id
+    leftover(mine + dead, true);
+    leftover(mine + dead.substr(0, 10) + "-fresh", false);  // may still be in flight elsewhere
+    leftover(mine + std::to_string(current_process_id()) + "-live", true);
+    leftover(other + dead, true);
+    EXPECT_EQ(native_writeText(args({u8(target), "{}"})), true);
+    std::vector<std::string> kept{mine + dead.substr(0, 10) + "-fresh",
+                                  mine + std::to_string(current_process_id()) + "-live", other + dead, "settings.json"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(names_in(tmp.path()), kept);
 }
 
 TEST_F(Files, CopyFileIntoFolderReplacingOnlyFiles) {

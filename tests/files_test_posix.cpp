@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 #include "app/helpers.h"
 #include "services/file_access.h"
+#include "services/settings.h"
 #include "support/file_helpers.h"
 #include "support/temp_dir.h"
 
@@ -45,14 +47,68 @@ TEST(FilesPosix, DeletingATreeRemovesLinksButNotWhatTheyPointAt) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(tmp.path() / "dangling")));
 }
 
-TEST(FilesPosix, DeletionStopsAtTheFirstEntryThatCannotGo) {
-    if (geteuid() == 0) GTEST_SKIP() << "root may remove anything";
+TEST(FilesPosix, NeitherADotNorATrailingSlashReachesThroughALink) {
     TempDir tmp;
-    put(tmp.path() / "t" / "locked" / "f", "x");
-    fs::permissions(tmp.path() / "t" / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(native_deletePath(args({(tmp.path() / "t").string()})), false);
-    EXPECT_TRUE(fs::exists(tmp.path() / "t" / "locked" / "f"));
-    fs::permissions(tmp.path() / "t" / "locked", fs::perms::owner_all);
+    put(tmp.path() / "outside" / "keep.txt", "precious");
+    fs::create_directory_symlink(tmp.path() / "outside", tmp.path() / "dirlink");
+    fs::create_symlink(tmp.path() / "outside" / "keep.txt", tmp.path() / "filelink");
+    EXPECT_EQ(native_deletePath(args({(tmp.path() / "dirlink").string() + "/."})), false);
+    EXPECT_EQ(native_deletePath(args({(tmp.path() / "filelink").string() + "/"})), true) << "names nothing";
+    EXPECT_EQ(native_exists(args({(tmp.path() / "filelink").string() + "/"})), false);
+    EXPECT_TRUE(fs::is_symlink(tmp.path() / "filelink"));
+    EXPECT_TRUE(fs::is_symlink(tmp.path() / "dirlink"));
+    EXPECT_EQ(get(tmp.path() / "outside" / "keep.txt"), "precious");
+}
+
+// Runs f in a child as an unprivileged user when the tests run as root, so
+// that file permissions count; the child's exit code.
+template <class F>
+int as_unprivileged(F f) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+        _exit(f());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST(FilesPosix, ReadOnlyFilesAreNotReplacedBySavesOrMoves) {
+    TempDir tmp;
+    fs::permissions(tmp.path(), fs::perms::all);  // the folder itself is open to anyone
+    for (const char* name : {"ro.txt", "ro.json", "ro.dst"}) {
+        put(tmp.path() / name, "old");
+        fs::permissions(tmp.path() / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    put(tmp.path() / "src.txt", "new");
+    fs::permissions(tmp.path() / "src.txt", fs::perms::all);
+    int code = as_unprivileged([&] {
+        if (::access(tmp.path().c_str(), W_OK | X_OK) != 0) return 98;
+        int wrong = 0;
+        if (native_writeText(args({(tmp.path() / "ro.txt").string(), "new"})) != false) wrong |= 1;
+        if (save_settings_to(tmp.path() / "ro.json", json::array({{{"a", 1}}})) != false) wrong |= 2;
+        if (native_moveFile(args({(tmp.path() / "src.txt").string(), (tmp.path() / "ro.dst").string()})) != false)
+            wrong |= 4;
+        return wrong;
+    });
+    EXPECT_EQ(code, 0) << "1: text save, 2: settings save, 4: move answered true";
+    for (const char* name : {"ro.txt", "ro.json", "ro.dst"}) EXPECT_EQ(get(tmp.path() / name), "old") << name;
+    EXPECT_EQ(names_in(tmp.path()), (std::vector<std::string>{"ro.dst", "ro.json", "ro.txt", "src.txt"}));
+}
+
+TEST(FilesPosix, DeletionStopsAtTheFirstEntryThatCannotGo) {
+    TempDir tmp;
+    fs::permissions(tmp.path(), fs::perms::all);
+    const fs::path t = tmp.path() / "t", locked = t / "locked";
+    int code = as_unprivileged([&] {
+        put(locked / "f", "x");
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+        bool stopped = native_deletePath(args({t.string()})) == false && fs::exists(locked / "f");
+        fs::permissions(locked, fs::perms::owner_all);
+        return stopped ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0);
 }
 
 TEST(FilesPosix, LinksAreFollowedForSizeExistenceAndCopy) {
@@ -132,6 +188,18 @@ TEST(FilesPosix, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
     EXPECT_EQ(get(tmp.path() / "ours.txt"), old_text);
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 2)
         << "no temporary file left behind";
+}
+
+TEST(FilesPosix, ACopyThatFailsHalfWayLeavesNoPartialFile) {
+    TempDir tmp;
+    put(tmp.path() / "big.bin", std::string(64 * 1024, 'b'));
+    int code = with_file_size_limit(4096, [&] {
+        return native_copyFile(args({(tmp.path() / "big.bin").string(), (tmp.path() / "out").string()})) == false
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(names_in(tmp.path() / "out"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "app/helpers.h"
 #include "services/file_access.h"
@@ -32,6 +33,84 @@ struct Held {
     ~Held() { CloseHandle(h); }
 };
 
+bool there(const fs::path& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Under Wine: runs a host program on the host's names of paths, then waits
+// until p is there (or gone). A host program's handle does not tell when it
+// ends, so the outcome is watched instead.
+bool on_wine_host(const wchar_t* program, const std::string& verb, const std::vector<fs::path>& paths,
+                  const fs::path& p, bool want_there) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto unix_name = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!unix_name) return false;
+    std::string cmd = verb;
+    for (const auto& q : paths) {
+        char* n = unix_name(q.c_str());
+        cmd += std::string(" \"") + (n ? n : "") + "\"";
+        HeapFree(GetProcessHeap(), 0, n);
+    }
+    std::wstring wcmd = to_wide(cmd);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(program, wcmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    for (int i = 0; i < 1000; ++i, Sleep(10))
+        if (there(p) == want_there) return true;
+    return false;
+}
+
+// A symbolic link made by the system's own call; under Wine, whose call
+// makes nothing, by the host's ln (Wine shows those links as its own).
+bool make_link(const fs::path& link, const fs::path& target, bool folder) {
+    DWORD flags = (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | 0x2;  // ..._ALLOW_UNPRIVILEGED_CREATE
+    CreateSymbolicLinkW(link.c_str(), target.c_str(), flags);
+    return there(link) || on_wine_host(L"Z:\\bin\\ln", "ln -s", {target, link}, link, true);
+}
+
+// Wine cannot remove a link to a folder that holds something, nor do its
+// removals of links to files leave the link gone; the temporary folder's own
+// clean-up would walk through what is left.
+void drop_link(const fs::path& link) {
+    if (!on_wine_host(L"Z:\\bin\\rm", "rm -f", {link}, link, false) && !RemoveDirectoryW(link.c_str()))
+        DeleteFileW(link.c_str());
+}
+
+TEST(FilesWin, SavesThroughASymbolicLinkWriteTheFileItNames) {
+    TempDir tmp;
+    put(tmp.path() / "data" / "real.txt", "old");
+    put(tmp.path() / "data" / "real.json", "{}");
+    ASSERT_TRUE(make_link(tmp.path() / "alias.txt", tmp.path() / "data" / "real.txt", false)) << GetLastError();
+    ASSERT_TRUE(make_link(tmp.path() / "alias.json", tmp.path() / "data" / "real.json", false));
+    EXPECT_EQ(native_writeText(args({path_to_utf8(tmp.path() / "alias.txt"), "new"})), true);
+    EXPECT_EQ(save_settings_to(tmp.path() / "alias.json", json::array({{{"a", 1}}})), true);
+    // Had a link been replaced by a plain file, the files it named would be unchanged.
+    EXPECT_EQ(get(tmp.path() / "data" / "real.txt"), "new");
+    EXPECT_EQ(get(tmp.path() / "data" / "real.json"), "{\n  \"a\": 1\n}");
+    drop_link(tmp.path() / "alias.txt");
+    drop_link(tmp.path() / "alias.json");
+}
+
+TEST(FilesWin, DeletionNeverGoesThroughALink) {
+    TempDir tmp;
+    put(tmp.path() / "outside" / "keep.txt", "precious");
+    fs::create_directories(tmp.path() / "tree");
+    ASSERT_TRUE(make_link(tmp.path() / "tree" / "dirlink", tmp.path() / "outside", true)) << GetLastError();
+    ASSERT_TRUE(make_link(tmp.path() / "top", tmp.path() / "outside", true));
+    EXPECT_TRUE(is_link(tmp.path() / "top"));
+    EXPECT_FALSE(is_link(tmp.path() / "outside"));
+    // Wine cannot remove a link to a folder that holds something: then the
+    // answer is false. Either way the answer is honest and the target whole.
+    EXPECT_EQ(native_deletePath(args({path_to_utf8(tmp.path() / "tree")})) == true, !there(tmp.path() / "tree"));
+    EXPECT_EQ(native_deletePath(args({path_to_utf8(tmp.path() / "top") + "\\"})) == true, !there(tmp.path() / "top"));
+    EXPECT_EQ(native_deletePath(args({path_to_utf8(tmp.path() / "outside") + "\\."})), false);
+    EXPECT_EQ(get(tmp.path() / "outside" / "keep.txt"), "precious");
+    drop_link(tmp.path() / "tree" / "dirlink");
+    drop_link(tmp.path() / "top");
+}
+
 TEST(FilesWin, AReadOnlyFileStopsTheDeletion) {
     TempDir tmp;
     put(tmp.path() / "t" / "ro.txt", "r");
@@ -41,6 +120,19 @@ TEST(FilesWin, AReadOnlyFileStopsTheDeletion) {
     EXPECT_EQ(native_deletePath(args({path_to_utf8(tmp.path() / "t" / "ro.txt")})), false);
     set_read_only(tmp.path() / "t" / "ro.txt", false);
     EXPECT_EQ(native_deletePath(args({path_to_utf8(tmp.path() / "t")})), true);
+}
+
+TEST(FilesWin, AReadOnlyFileIsNotReplacedBySavesOrMoves) {
+    TempDir tmp;
+    put(tmp.path() / "ro.txt", "old");
+    put(tmp.path() / "src.txt", "new");
+    set_read_only(tmp.path() / "ro.txt", true);
+    EXPECT_EQ(native_writeText(args({path_to_utf8(tmp.path() / "ro.txt"), "new"})), false);
+    EXPECT_EQ(save_settings_to(tmp.path() / "ro.txt", json::array({{{"a", 1}}})), false);
+    EXPECT_EQ(native_moveFile(args({path_to_utf8(tmp.path() / "src.txt"), path_to_utf8(tmp.path() / "ro.txt")})), false);
+    EXPECT_EQ(get(tmp.path() / "ro.txt"), "old");
+    EXPECT_EQ(names_in(tmp.path()), (std::vector<std::string>{"ro.txt", "src.txt"}));
+    set_read_only(tmp.path() / "ro.txt", false);
 }
 
 TEST(FilesWin, CopyTakesOverTheReadOnlyAttribute) {

@@ -132,6 +132,14 @@ TEST_F(Shell, AddOnFilesAndFoldersReachTheirHandler) {
     EXPECT_EQ(wait_for_lines(2), (std::vector<std::string>{uri_of(pack), uri_of(world)}));
 }
 
+TEST(DesktopUri, OnlyTheKnownLinksAreAddressesAnythingElseIsAPath) {
+    // A folder may be called "notes:today"; it must not reach a "notes" handler.
+    EXPECT_EQ(desktop_uri("/tmp/notes:today"), "file:///tmp/notes:today");
+    EXPECT_EQ(desktop_uri("notes:today").rfind("file:///", 0), 0u);
+    EXPECT_EQ(desktop_uri("minecraft://x\xff"), "minecraft://x\xEF\xBF\xBD");
+    EXPECT_EQ(desktop_uri(""), "");
+}
+
 TEST_F(Shell, TheMainWindowIsTheOwnerWhenThereIsOne) {
     GtkWidget* w = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_widget_show(w);
