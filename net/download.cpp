@@ -75,7 +75,8 @@ struct Batch {
 
 void Batch::skip_pass() {
     for (const DlItem& item : items) {
-        fs::path dest = path_from_utf8(item.path);
+        // A path holding NUL is never looked at: the item is fetched and fails.
+        fs::path dest = page_path(item.path).value_or(fs::path());
         std::error_code ec;
         fs::file_status st = fs::status(dest, ec);
         bool wanted;
@@ -117,8 +118,10 @@ void Batch::download_worker() {
         std::string err;
         bool ok = false;
         auto wait = std::chrono::milliseconds(400);
-        while (!download_cancel.load()) {
-            if (download_file(item.url, path_from_utf8(item.path), item.headers, &bytes, err)) {
+        auto dest = page_path(item.path);
+        if (!dest) err = "Не удалось создать файл " + item.path;
+        while (dest && !download_cancel.load()) {
+            if (download_file(item.url, *dest, item.headers, &bytes, err)) {
                 ok = true;
                 break;
             }

@@ -63,7 +63,10 @@ void native_uploadFile(const std::string& id, const json& args) {
     std::thread([id, url = std::move(url), path = std::move(path), headers = std::move(headers)] {
         std::string received, err;
         int status = 0;
-        if (http_request("PUT", url, headers, std::nullopt, path_from_utf8(path), append_to(received), status, err))
+        auto file = page_path(path);
+        if (!file)
+            resolve_call(id, 1, json(http_text::no_file(path)));
+        else if (http_request("PUT", url, headers, std::nullopt, *file, append_to(received), status, err))
             resolve_call(id, 0, response_object(std::move(received), status));
         else
             resolve_call(id, 1, json(err));

@@ -24,6 +24,15 @@ struct Child {
 
 enum class StartResult { started, no_pipe, no_process };
 
+// True when a text of the start holds a NUL, which the system would take as
+// its end, so another program, argument or folder would be used.
+inline bool start_texts_hold_nul(const std::vector<std::string>& argv, const std::string& cwd) {
+    if (cwd.find('\0') != std::string::npos) return true;
+    for (const auto& a : argv)
+        if (a.find('\0') != std::string::npos) return true;
+    return false;
+}
+
 // Starts argv in cwd (empty: our own current folder). For the game, cwd is
 // created (with its parents) once the pipe exists, and the environment is
 // passed as Unicode. On failure error holds the system's code and nothing

@@ -18,7 +18,7 @@ std::vector<std::string> argv_from_args(const json& args) {
 }
 
 int run_with_log(const std::vector<std::string>& argv, const std::string& cwd) {
-    if (!cwd.empty()) {
+    if (!cwd.empty() && cwd.find('\0') == std::string::npos) {
         std::error_code ec;
         std::filesystem::create_directories(path_from_utf8(cwd), ec);
     }

@@ -74,6 +74,10 @@ bool is_utf8_codeset(const char* cs) {
 
 StartResult start_child(const std::vector<std::string>& argv, const std::string& cwd, bool game, Child& child,
                         std::uint32_t& error) {
+    if (start_texts_hold_nul(argv, cwd)) {
+        error = EINVAL;
+        return StartResult::no_process;
+    }
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         error = static_cast<std::uint32_t>(errno);

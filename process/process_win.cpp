@@ -57,6 +57,10 @@ private:
 
 StartResult start_child(const std::vector<std::string>& argv, const std::string& cwd, bool game, Child& child,
                         std::uint32_t& error) {
+    if (start_texts_hold_nul(argv, cwd)) {
+        error = ERROR_INVALID_PARAMETER;
+        return StartResult::no_process;
+    }
     SECURITY_ATTRIBUTES sa{};
     sa.nLength = sizeof sa;
     sa.bInheritHandle = TRUE;

@@ -129,6 +129,9 @@ TEST_F(PageHttp, UploadsPutTheFileWithThePagesHeadersOnly) {
     std::string missing = path_to_utf8(dir.path() / "нет.txt");
     EXPECT_EQ(call("native_uploadFile", json::array({server.url("/m"), missing})),
               (std::pair<int, std::string>{1, quoted("Не удалось открыть файл " + missing)}));
+    std::string cut = path + std::string("\0", 1);  // would name the real file if cut short
+    EXPECT_EQ(call("native_uploadFile", json::array({server.url("/m"), cut})),
+              (std::pair<int, std::string>{1, quoted("Не удалось открыть файл " + cut)}));
     EXPECT_EQ(call("native_uploadFile", json::array({"bad address", missing})),
               (std::pair<int, std::string>{1, quoted("Некорректный URL: bad address")}));
 }

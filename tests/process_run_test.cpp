@@ -138,6 +138,10 @@ TEST(RunProcess, FailedStartsGiveMinusOneAndNoOutput) {
     EXPECT_EQ(run_process({""}, "", count, 5000), -1);
     EXPECT_EQ(run_process({child_exe(), "out:x"}, path_to_utf8(tmp.path() / "missing"), count, 5000), -1);
     EXPECT_FALSE(std::filesystem::exists(tmp.path() / "missing")) << "the folder is not created here";
+    // A NUL would cut a text short and so start something else.
+    std::string cut = path_to_utf8(tmp.path()) + std::string("\0x", 2);
+    EXPECT_EQ(run_process({child_exe(), "out:x"}, cut, count, 5000), -1);
+    EXPECT_EQ(run_process({child_exe() + std::string("\0x", 2), "out:x"}, "", count, 5000), -1);
     EXPECT_EQ(calls, 0);
 }
 

@@ -106,6 +106,12 @@ TEST_F(ZipFunctions, OldArchiveIsRemovedEvenWhenPackingFails) {
     put(tmp.path() / "file", "f");
     EXPECT_EQ(call("native_zip", {u8(tmp.path()), u8(tmp.path() / "file" / "x.zip"), {"file"}}), "false");
     EXPECT_EQ(logs().back(), log_script("не удалось создать архив"));
+
+    // A NUL would cut the archive's path short and name another file.
+    put(tmp.path() / "keep", "kept");
+    EXPECT_EQ(call("native_zip", {u8(tmp.path()), u8(tmp.path() / "keep") + std::string("\0.zip", 5), {"file"}}), "false");
+    EXPECT_EQ(call("native_extract", {u8(zip), u8(tmp.path() / "keep") + std::string("\0", 1)}), "false");
+    EXPECT_EQ(read_all(tmp.path() / "keep"), "kept");
 }
 
 TEST_F(ZipFunctions, StoredMetaInfIsLeftOutAndBadArchivesSettleFalse) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "app/helpers.h"
 #include "zip/zip_io.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +26,7 @@ void walk_folder(const fs::path& dir, std::vector<fs::path>& files) {
     fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::error_code type_ec;
-        if (it->is_directory(type_ec) && zip_is_link(it->path()))
+        if (it->is_directory(type_ec) && is_link(it->path()))
             it.disable_recursion_pending();
         else if (it->is_regular_file(type_ec))
             files.push_back(it->path());

@@ -11,7 +11,15 @@ namespace fs = std::filesystem;
 
 void zip_job(const std::string& id, const std::string& base, const std::string& archive,
              const std::vector<std::string>& items) {
-    fs::path out = path_from_utf8(archive);
+    auto out_path = page_path(archive);
+    auto base_path = page_path(base);
+    if (!out_path || !base_path) {
+        // A NUL would cut the path short and name another file: nothing is touched.
+        js_call("onGameLog", std::string(pack_log_prefix) + "не удалось создать архив\n");
+        resolve_call(id, 0, false);
+        return;
+    }
+    const fs::path& out = *out_path;
     std::error_code ec;
     if (out.has_parent_path()) fs::create_directories(out.parent_path(), ec);
     // The old archive goes first, so it is never packed into the new one.
@@ -19,9 +27,10 @@ void zip_job(const std::string& id, const std::string& base, const std::string& 
 
     std::vector<fs::path> paths;
     paths.reserve(items.size());
-    for (const auto& item : items) paths.push_back(path_from_utf8(item));
+    for (const auto& item : items)
+        if (auto p = page_path(item)) paths.push_back(std::move(*p));
     std::string err;
-    int r = zip_create(path_from_utf8(base), paths, out, err);
+    int r = zip_create(*base_path, paths, out, err);
     if (r <= 0) {
         std::string reason = r == 0 ? "нет файлов для упаковки" : err;
         js_call("onGameLog", std::string(pack_log_prefix) + reason + "\n");
@@ -34,8 +43,11 @@ std::vector<std::string> tar_arguments(const std::string& program, const fs::pat
 }
 
 bool extract_archive(const std::string& archive, const std::string& dest) {
-    fs::path to = path_from_utf8(dest);
-    fs::path from = path_from_utf8(archive);
+    auto to_path = page_path(dest);
+    auto from_path = page_path(archive);
+    if (!to_path || !from_path) return false;
+    const fs::path& to = *to_path;
+    const fs::path& from = *from_path;
     std::error_code ec;
     fs::create_directories(to, ec);
     std::string err;

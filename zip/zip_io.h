@@ -25,9 +25,6 @@ std::FILE* zip_open_write(const std::filesystem::path& p);
 // file open as `archive` (which may be null, or a stream without a file).
 std::FILE* zip_open_target(const std::filesystem::path& dest_dir, const std::vector<std::filesystem::path>& parts,
                            std::FILE* archive);
-// Whether p is itself a link (a symbolic link, or on Windows any reparse
-// point such as a junction), not following it.
-bool zip_is_link(const std::filesystem::path& p);
 // 64-bit seek from the start.
 bool zip_seek(std::FILE* f, std::uint64_t offset);
 // The size of an open file (its position is left at the end).

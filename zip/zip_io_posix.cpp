@@ -95,11 +95,6 @@ std::FILE* zip_open_target(const fs::path& dest_dir, const std::vector<fs::path>
     return f;
 }
 
-bool zip_is_link(const fs::path& p) {
-    std::error_code ec;
-    return fs::is_symlink(fs::symlink_status(p, ec));
-}
-
 bool zip_seek(std::FILE* f, std::uint64_t offset) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
     return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;

@@ -105,11 +105,6 @@ std::FILE* zip_open_target(const fs::path& dest_dir, const std::vector<fs::path>
     return f;
 }
 
-bool zip_is_link(const fs::path& p) {
-    DWORD a = GetFileAttributesW(p.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 bool zip_seek(std::FILE* f, std::uint64_t offset) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
     return _fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0;
