@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/threads.h"
 #include "app/helpers.h"
 
 namespace fs = std::filesystem;
@@ -214,7 +215,7 @@ void run_batch(const std::string& id, std::vector<DlItem> items) {
     auto batch = std::make_unique<Batch>();
     batch->id = id;
     batch->items = std::move(items);
-    std::thread([b = std::move(batch)] { b->coordinate(); }).detach();
+    start_detached([b = std::move(batch)] { b->coordinate(); });
 }
 
 void native_download(const std::string& id, const json& args) {

@@ -3,6 +3,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/threads.h"
 #include "app/helpers.h"
 #include "net/http.h"
 
@@ -31,7 +32,7 @@ void native_http(const std::string& id, const json& args) {
     std::string body = request.value("body", std::string());
     HeaderList headers = request.contains("headers") ? headers_from_json(request["headers"]) : HeaderList{};
 
-    std::thread([id, method = std::move(method), url = std::move(url), body = std::move(body),
+    start_detached([id, method = std::move(method), url = std::move(url), body = std::move(body),
                  headers = std::move(headers)] {
         std::string received, err;
         int status = 0;
@@ -39,7 +40,7 @@ void native_http(const std::string& id, const json& args) {
             resolve_call(id, 0, response_object(std::move(received), status));
         else
             resolve_call(id, 1, json(err));
-    }).detach();
+    });
 }
 
 bool http_get_string(const std::string& url, std::string& out, std::string& err) {
@@ -49,18 +50,18 @@ bool http_get_string(const std::string& url, std::string& out, std::string& err)
 
 void native_httpGet(const std::string& id, const json& args) {
     std::string url = arg_string(args, 0, "");
-    std::thread([id, url = std::move(url)] {
+    start_detached([id, url = std::move(url)] {
         std::string body, err;
         if (http_get_string(url, body, err)) resolve_call(id, 0, json(std::move(body)));
         else resolve_call(id, 1, json(err));
-    }).detach();
+    });
 }
 
 void native_uploadFile(const std::string& id, const json& args) {
     std::string url = arg_string(args, 0, "");
     std::string path = arg_string(args, 1, "");
     HeaderList headers = args.is_array() && args.size() > 2 ? headers_from_json(args[2]) : HeaderList{};
-    std::thread([id, url = std::move(url), path = std::move(path), headers = std::move(headers)] {
+    start_detached([id, url = std::move(url), path = std::move(path), headers = std::move(headers)] {
         std::string received, err;
         int status = 0;
         auto file = page_path(path);
@@ -70,5 +71,5 @@ void native_uploadFile(const std::string& id, const json& args) {
             resolve_call(id, 0, response_object(std::move(received), status));
         else
             resolve_call(id, 1, json(err));
-    }).detach();
+    });
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "app/threads.h"
 #include "process/child.h"
 #include "process/java.h"
 #include "process/process.h"
@@ -84,7 +85,7 @@ json launch_game(const json& args) {
     if (hide && window) main_window_ops.hide(window);
     std::uint32_t pid = child.pid;
     try {
-        std::thread(game_output_thread, child, hide).detach();
+        start_detached([child, hide] { game_output_thread(child, hide); });
     } catch (const std::exception&) {
         // No reader: let the game go on by itself, and leave no trace here.
         release_child(child);

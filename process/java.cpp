@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/threads.h"
 #include "app/helpers.h"
 #include "process/game.h"
 #include "process/process.h"
@@ -42,11 +43,11 @@ json native_findJava(const json&) {
 }
 
 void native_runJava(const std::string& id, const json& args) {
-    std::thread([id, argv = argv_from_args(args), cwd = arg_string(args, 2, "")] {
+    start_detached([id, argv = argv_from_args(args), cwd = arg_string(args, 2, "")] {
         resolve_call(id, 0, run_with_log(argv, cwd));
-    }).detach();
+    });
 }
 
 void native_runCapture(const std::string& id, const json& args) {
-    std::thread([id, argv = argv_from_args(args)] { resolve_call(id, 0, run_capture_job(argv)); }).detach();
+    start_detached([id, argv = argv_from_args(args)] { resolve_call(id, 0, run_capture_job(argv)); });
 }

@@ -1,15 +1,36 @@
 // Text conversions, paths and whole-file reads and writes on real files.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "app/helpers.h"
+#include "app/threads.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 const std::string fffd = "\xEF\xBF\xBD";
+
+// Many short detached threads started at once from several threads, as the
+// UI server and the page's jobs do: every one of them runs.
+TEST(Threads, EveryDetachedThreadRuns) {
+    constexpr int starters = 4, each = 300;
+    auto ran = std::make_shared<std::atomic<int>>(0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < starters; ++t)
+        threads.emplace_back([ran] {
+            for (int i = 0; i < each; ++i) start_detached([ran] { ++*ran; });
+        });
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < 400 && ran->load() < starters * each; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_EQ(ran->load(), starters * each);
+}
 
 TEST(Utf, BadSequencesBecomeReplacementCharacters) {
     EXPECT_EQ(utf8_to_utf16("aé€😀"), std::u16string(u"aé€😀"));

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/threads.h"
+
 // Never destroyed: detached connection threads still read them while the
 // process exits, after the destructors of ordinary globals have run.
 std::filesystem::path& ui_root = *new std::filesystem::path;
@@ -154,7 +156,7 @@ void serve_ui_connection(UiSocket s) {
 
 bool ui_start_detached(std::function<void()> work) {
     try {
-        std::thread(std::move(work)).detach();
+        start_detached(std::move(work));
         return true;
     } catch (const std::system_error&) {
         return false;

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/threads.h"
 #include "app/helpers.h"
 #include "process/process.h"
 #include "zip/zip.h"
@@ -69,9 +70,13 @@ void native_zip(const std::string& id, const json& args) {
     if (args.is_array() && args.size() >= 3 && args[2].is_array())
         for (const auto& v : args[2])
             if (v.is_string()) items.push_back(v.get<std::string>());
-    std::thread(zip_job, id, arg_string(args, 0, ""), arg_string(args, 1, ""), std::move(items)).detach();
+    start_detached([id, base = arg_string(args, 0, ""), archive = arg_string(args, 1, ""), items = std::move(items)] {
+        zip_job(id, base, archive, items);
+    });
 }
 
 void native_extract(const std::string& id, const json& args) {
-    std::thread(extract_job, id, arg_string(args, 0, ""), arg_string(args, 1, "")).detach();
+    start_detached([id, archive = arg_string(args, 0, ""), dest = arg_string(args, 1, "")] {
+        extract_job(id, archive, dest);
+    });
 }
