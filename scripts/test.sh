@@ -25,7 +25,7 @@ test_jobs=$((jobs * 2))
 tsan_programs="bridge_test bridge_gtk_test_posix download_test http_client_test http_page_test
   java_run_test game_launch_test process_run_test process_run_test_posix startup_test glue_test
   uiserver_accept_test_posix uiserver_http_test webview_gtk_test_posix zip_functions_test
-  login_popup_test_posix"
+  login_popup_test_posix helpers_test e2e_test_posix"
 tsan_labels="^($(echo $tsan_programs | tr ' ' '|'))\$"
 
 stage "Build: Linux and Windows"
