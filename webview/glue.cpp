@@ -201,4 +201,22 @@ bool is_valid_utf8(const std::string& s) {
     return true;
 }
 
+void run_binding(const binding& b, const std::string& id, const std::string& params, const settle_fn& settle) {
+    std::string error;
+    try {
+        if (!b.sync) {
+            b.fn(id, params, b.arg);
+            return;
+        }
+        std::string reply = b.sync(params);
+        settle(0, reply);
+        return;
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "unknown error";
+    }
+    settle(1, json_to_text(error));
+}
+
 }  // namespace webview

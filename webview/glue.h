@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "webview/webview.h"
+
 namespace webview {
 
 // Script run at document start in the top frame: defines
@@ -43,5 +45,18 @@ std::string origin_gated(const std::string& origin, const std::string& script);
 // True when the text is valid UTF-8 (no overlongs, surrogates or values
 // above U+10FFFF).
 bool is_valid_utf8(const std::string& s);
+
+// One bound name: a synchronous function, or one with a call id.
+struct binding {
+    sync_fn sync;
+    bind_fn fn = nullptr;
+    void* arg = nullptr;
+};
+
+// Runs one page call of b on the UI thread. A synchronous binding is settled
+// right after it returns (status 0 and its reply); a throwing function of
+// either kind settles the call with status 1 and the error's text.
+using settle_fn = std::function<void(int status, const std::string& reply)>;
+void run_binding(const binding& b, const std::string& id, const std::string& params, const settle_fn& settle);
 
 }  // namespace webview

@@ -35,8 +35,6 @@ std::string random_hex(size_t bytes) {
     return s;
 }
 
-std::string error_text(const char* what) { return json_to_text(what); }
-
 // What the UI thread's wake-ups reach: it outlives the engine while an idle
 // source still points at it, and such a source then finds the queue closed.
 struct UiThread : std::enable_shared_from_this<UiThread> {
@@ -238,12 +236,6 @@ public:
     void on_close_request(close_fn fn) override { close_ = std::move(fn); }
 
 private:
-    struct binding {
-        sync_fn sync;
-        bind_fn fn = nullptr;
-        void* arg = nullptr;
-    };
-
     void add_binding(const std::string& name, binding b) {
         // Binding a name again replaces its function.
         bindings_[name] = std::move(b);
@@ -280,32 +272,11 @@ private:
         if (it == bindings_.end()) return;  // never settled, as an unknown name should be
         // Both kinds go through the queue, so handlers run in the order the
         // page called them (a sync call never overtakes an earlier async one).
-        if (it->second.sync) {
-            dispatch([this, fn = it->second.sync, id = m.id, params = m.params] {
-                HandlerScope scope(life_);
-                int status = 0;
-                std::string reply;
-                try {
-                    reply = fn(params);
-                } catch (const std::exception& e) {
-                    status = 1;
-                    reply = error_text(e.what());
-                } catch (...) {
-                    status = 1;
-                    reply = error_text("unknown error");
-                }
+        dispatch([this, b = it->second, id = m.id, params = m.params] {
+            HandlerScope scope(life_);
+            run_binding(b, id, params, [&](int status, const std::string& reply) {
                 if (!scope.engine_gone()) resolve(id, status, reply);
             });
-            return;
-        }
-        dispatch([this, fn = it->second.fn, arg = it->second.arg, id = m.id, params = m.params] {
-            try {
-                fn(id, params, arg);
-            } catch (const std::exception& e) {
-                resolve(id, 1, error_text(e.what()));
-            } catch (...) {
-                resolve(id, 1, error_text("unknown error"));
-            }
         });
     }
 

@@ -20,11 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "webview/call_queue.h"
 #include "webview/com_win.h"
 #include "webview/glue.h"
+#include "webview/json_text.h"
 #include "webview/loader_win.h"
 
 namespace webview {
@@ -67,10 +66,6 @@ std::string take_text(LPWSTR w) {
     std::string s = narrow(w);
     if (w) CoTaskMemFree(w);
     return s;
-}
-
-std::string json_string(const std::string& s) {
-    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string error_text(const char* what, DWORD code) {
@@ -380,12 +375,6 @@ public:
     }
 
 private:
-    struct binding {
-        sync_fn sync;
-        bind_fn fn = nullptr;
-        void* arg = nullptr;
-    };
-
     static void check(const char* step, HRESULT hr) {
         if (FAILED(hr)) throw step_error(step, hr);
     }
@@ -463,7 +452,7 @@ private:
             return;
         }
         std::string source = "if (window === window.top && window.location.origin === " +
-                             json_string(allowed_origin_) + ") {\n" + glue_script(post_expr, {});
+                             json_to_text(allowed_origin_) + ") {\n" + glue_script(post_expr, {});
         for (const auto& [name, b] : bindings_) source += bind_script(name) + ";\n";
         source += "}\n";
         auto done = script_added_handler::make(
@@ -498,31 +487,10 @@ private:
         if (it == bindings_.end()) return;  // never settled, as an unknown name should be
         // Both kinds go through the queue, so handlers run in the order the
         // page called them (a sync call never overtakes an earlier async one).
-        if (it->second.sync) {
-            dispatch([this, alive = alive_, fn = it->second.sync, id = m.id, params = m.params] {
-                int status = 0;
-                std::string reply;
-                try {
-                    reply = fn(params);
-                } catch (const std::exception& e) {
-                    status = 1;
-                    reply = json_string(e.what());
-                } catch (...) {
-                    status = 1;
-                    reply = json_string("unknown error");
-                }
+        dispatch([this, alive = alive_, b = it->second, id = m.id, params = m.params] {
+            run_binding(b, id, params, [&](int status, const std::string& reply) {
                 if (*alive) resolve(id, status, reply);
             });
-            return;
-        }
-        dispatch([this, fn = it->second.fn, arg = it->second.arg, id = m.id, params = m.params] {
-            try {
-                fn(id, params, arg);
-            } catch (const std::exception& e) {
-                resolve(id, 1, json_string(e.what()));
-            } catch (...) {
-                resolve(id, 1, json_string("unknown error"));
-            }
         });
     }
 
