@@ -138,6 +138,13 @@ trap 'exit 143' TERM
 limit=${QUORVEL_WINE_TIMEOUT:-110}
 timeout -k 10 "$limit" wine "$@" </dev/null >"$out" 2>"$err"
 rc=$?
+# Now and then Wine fails to start a program at all: exit code 1 at once,
+# and not a byte of output, although every program of ours prints something.
+# Such a start is tried once more.
+if [ "$rc" = 1 ] && [ ! -s "$out" ] && [ ! -s "$err" ]; then
+    timeout -k 10 "$limit" wine "$@" </dev/null >"$out" 2>"$err"
+    rc=$?
+fi
 cat "$out"
 cat "$err" >&2
 case $rc in
