@@ -6,9 +6,14 @@
 #include <type_traits>
 #include <utility>
 
-// Platform half: runs run(arg) on a new detached thread. Throws
-// std::system_error when no thread can be started (arg is then the caller's).
-void start_detached_thread(void (*run)(void*), void* arg);
+struct DetachedWork {
+    virtual ~DetachedWork() = default;
+    virtual void run() = 0;
+};
+
+// Platform half: runs work on a new thread that is detached from birth.
+// Throws std::system_error when no thread can be started.
+void start_detached_thread(std::unique_ptr<DetachedWork> work);
 
 // Starts f on a new thread of its own and forgets it. Throws
 // std::system_error, as std::thread does, when no thread can be started.
@@ -17,8 +22,10 @@ void start_detached_thread(void (*run)(void*), void* arg);
 // that never runs, or a crash as it starts).
 template <class F>
 void start_detached(F&& f) {
-    using Fn = std::decay_t<F>;
-    auto owned = std::make_unique<Fn>(std::forward<F>(f));
-    start_detached_thread([](void* p) { std::unique_ptr<Fn> fn(static_cast<Fn*>(p)); (*fn)(); }, owned.get());
-    owned.release();
+    struct Work final : DetachedWork {
+        explicit Work(F&& g) : fn(std::forward<F>(g)) {}
+        void run() override { fn(); }
+        std::decay_t<F> fn;
+    };
+    start_detached_thread(std::make_unique<Work>(std::forward<F>(f)));
 }

@@ -8,29 +8,18 @@
 
 namespace {
 
-struct Start {
-    void (*run)(void*);
-    void* arg;
-};
-
 unsigned __stdcall thread_main(void* p) {
-    Start start = *static_cast<Start*>(p);
-    delete static_cast<Start*>(p);
-    start.run(start.arg);
+    std::unique_ptr<DetachedWork>(static_cast<DetachedWork*>(p))->run();
     return 0;
 }
 
 }  // namespace
 
-void start_detached_thread(void (*run)(void*), void* arg) {
-    auto* start = new Start{run, arg};
+void start_detached_thread(std::unique_ptr<DetachedWork> work) {
     // _beginthreadex rather than CreateThread: the C runtime's per-thread
     // state is set up and freed with the thread.
-    uintptr_t h = _beginthreadex(nullptr, 0, thread_main, start, 0, nullptr);
-    if (h == 0) {
-        int code = errno;
-        delete start;
-        throw std::system_error(code ? code : EAGAIN, std::generic_category(), "thread");
-    }
+    uintptr_t h = _beginthreadex(nullptr, 0, thread_main, work.get(), 0, nullptr);
+    if (h == 0) throw std::system_error(errno ? errno : EAGAIN, std::generic_category(), "thread");
+    work.release();  // the thread owns it now
     CloseHandle(reinterpret_cast<HANDLE>(h));
 }

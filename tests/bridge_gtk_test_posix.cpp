@@ -8,6 +8,7 @@
 
 #include "app/bridge.h"
 #include "app/state.h"
+#include "app/threads.h"
 #include "support/gtk_loop_posix.h"
 #include "support/tiny_http_posix.h"
 
@@ -58,7 +59,7 @@ TEST(BridgeOverWebKit, PageSeesErrorObjectsReplacementsRejectionsAndEvents) {
     bind_sync("t_bad_utf8", [](const json&) { return json(std::string("a\xFF" "b")); });
     bind_async("t_later", [](const std::string& id, const json& args) {
         bool yes = arg_string(args, 0, "") == "да";
-        std::thread([id, yes] { resolve_call(id, yes ? 0 : 1, yes ? json{{"ok", 1}} : json("отказ")); }).detach();
+        start_detached([id, yes] { resolve_call(id, yes ? 0 : 1, yes ? json{{"ok", 1}} : json("отказ")); });
     });
     bind_async("t_refuses", [](const std::string&, const json&) { throw std::runtime_error("Отменено"); });
     bind_sync("t_events", [](const json&) {

@@ -8,6 +8,7 @@
 
 #include "app/bridge.h"
 #include "app/state.h"
+#include "app/threads.h"
 #include "support/headless_engine.h"
 
 namespace {
@@ -84,11 +85,11 @@ TEST_F(Bridge, SyncCallsSettleOnceWithStatusZero) {
 TEST_F(Bridge, AsyncCallsSettleFromOtherThreadsOrRejectWhenTheHandlerThrows) {
     bind_async("later", [](const std::string& id, const json& args) {
         std::string text = arg_string(args, 0, "default");
-        std::thread([id, text] { resolve_call(id, 0, json{{"got", text}}); }).detach();
+        start_detached([id, text] { resolve_call(id, 0, json{{"got", text}}); });
     });
     bind_async("refuses", [](const std::string&, const json&) { throw std::runtime_error("Отменено"); });
     bind_async("rejects", [](const std::string& id, const json&) {
-        std::thread([id] { resolve_call(id, 1, json("Ошибка сети (12029): x")); }).detach();
+        start_detached([id] { resolve_call(id, 1, json("Ошибка сети (12029): x")); });
     });
 
     int status = -1;
@@ -126,10 +127,10 @@ TEST_F(Bridge, EventsAreGuardedScriptsDeliveredInOrder) {
 
 TEST_F(Bridge, NothingReachesTheEngineAfterShutdownClearsIt) {
     bind_async("slow", [](const std::string& id, const json&) {
-        std::thread([id] {
+        start_detached([id] {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             resolve_call(id, 0, 1);
-        }).detach();
+        });
     });
     auto id = engine.call("slow", "[]");
     engine.run_pending();  // the handler has started its thread
@@ -145,7 +146,7 @@ TEST_F(Bridge, NothingReachesTheEngineAfterShutdownClearsIt) {
 TEST_F(Bridge, ManyThreadsSettlingAtOnceEachSettleExactlyOnce) {
     bind_async("spin", [](const std::string& id, const json& args) {
         int n = args.is_array() && !args.empty() && args[0].is_number_integer() ? args[0].get<int>() : -1;
-        std::thread([id, n] { resolve_call(id, 0, n); }).detach();
+        start_detached([id, n] { resolve_call(id, 0, n); });
     });
     std::vector<std::string> ids;
     for (int i = 0; i < 64; ++i) ids.push_back(engine.call("spin", "[" + std::to_string(i) + "]"));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/helpers.h"
+#include "app/threads.h"
 #include "support/http_raw_client.h"
 #include "uiserver/ui_server.h"
 
@@ -438,12 +439,12 @@ TEST(UiServerAccept, RefusedThreadClosesOnlyThatConnection) {
     ASSERT_NE(listener, ui_invalid_socket);
     ASSERT_GT(port, 0);
     auto refusals = std::make_shared<std::atomic<int>>(0);
-    std::thread([listener, refusals] {
+    start_detached([listener, refusals] {
         ui_accept_loop(listener, [refusals](std::function<void()>) {
             ++*refusals;
             return false;
         });
-    }).detach();
+    });
     for (int i = 0; i < 3; ++i) {
         RawClient c(port);
         ASSERT_TRUE(c.send("GET /app.js HTTP/1.1\r\n\r\n"));

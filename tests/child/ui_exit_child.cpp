@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/helpers.h"
+#include "app/threads.h"
 #include "support/loopback_socket.h"
 #include "uiserver/ui_server.h"
 
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
     ui_path_hook = [data](const std::string& path) { return map_userbg_path_in(data, path); };
     ui_root = path_from_utf8(argv[1]);
     if (!start_ui_server(ui_root)) return 3;
-    for (int i = 0; i < 8; ++i) std::thread(keep_asking, ui_port, i).detach();
+    for (int i = 0; i < 8; ++i) start_detached([i, port = int(ui_port)] { keep_asking(port, i); });
     // Return once the traffic is flowing (or after a while in any case).
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (answered.load() < 200 && std::chrono::steady_clock::now() < give_up) {
