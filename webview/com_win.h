@@ -48,20 +48,19 @@ private:
     T* p_ = nullptr;
 };
 
-// A handler interface I (one Invoke taking two arguments) that calls a
-// function. Made with one reference, which the maker passes on or drops.
-template <class I, class A, class B>
-class callback final : public I {
+// One COM object implementing interface I (and IUnknown), made with one
+// reference; freed by its last Release.
+template <class I>
+class com_object : public I {
 public:
-    using fn = std::function<HRESULT(A, B)>;
-
-    static com_ptr<I> make(const IID& iid, fn f) { return com_ptr<I>::adopt(new callback(iid, std::move(f))); }
+    explicit com_object(const IID& iid) : iid_(iid) {}
+    virtual ~com_object() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid_)) {
             *out = static_cast<I*>(this);
-            AddRef();
+            this->AddRef();
             return S_OK;
         }
         *out = nullptr;
@@ -73,6 +72,21 @@ public:
         if (n == 0) delete this;
         return n;
     }
+
+private:
+    const IID iid_;
+    std::atomic<ULONG> refs_{1};
+};
+
+// A handler interface I (one Invoke taking two arguments) that calls a
+// function. Made with one reference, which the maker passes on or drops.
+template <class I, class A, class B>
+class callback final : public com_object<I> {
+public:
+    using fn = std::function<HRESULT(A, B)>;
+
+    static com_ptr<I> make(const IID& iid, fn f) { return com_ptr<I>::adopt(new callback(iid, std::move(f))); }
+
     // Nothing may unwind into WebView2's own frames.
     HRESULT STDMETHODCALLTYPE Invoke(A a, B b) override {
         try {
@@ -83,11 +97,8 @@ public:
     }
 
 private:
-    callback(const IID& iid, fn f) : iid_(iid), f_(std::move(f)) {}
-    ~callback() = default;
+    callback(const IID& iid, fn f) : com_object<I>(iid), f_(std::move(f)) {}
 
-    const IID iid_;
-    std::atomic<ULONG> refs_{1};
     fn f_;
 };
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <utility>
 
+#include "webview/com_win.h"
 #include "webview/webview_win.h"
 
 namespace fake_wv2 {
@@ -41,30 +42,9 @@ LPWSTR co_text(const std::wstring& s) {
 }
 
 template <class I>
-class Com : public I {
+class Com : public webview::com_object<I> {
 public:
-    explicit Com(const IID& iid) : iid_(iid) {}
-    virtual ~Com() = default;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid_)) {
-            *out = static_cast<I*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-
-private:
-    const IID iid_;
-    std::atomic<ULONG> refs_{1};
+    using webview::com_object<I>::com_object;
 };
 
 // Keeps one reference to a handler per registration.
