@@ -5,17 +5,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include <grp.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/helpers.h"
 #include "services/file_access.h"
 #include "services/settings.h"
 #include "support/file_helpers.h"
+#include "support/forked_posix.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -58,20 +55,6 @@ TEST(FilesPosix, NeitherADotNorATrailingSlashReachesThroughALink) {
     EXPECT_TRUE(fs::is_symlink(tmp.path() / "filelink"));
     EXPECT_TRUE(fs::is_symlink(tmp.path() / "dirlink"));
     EXPECT_EQ(get(tmp.path() / "outside" / "keep.txt"), "precious");
-}
-
-// Runs f in a child as an unprivileged user when the tests run as root, so
-// that file permissions count; the child's exit code.
-template <class F>
-int as_unprivileged(F f) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
-        _exit(f());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
 TEST(FilesPosix, ReadOnlyFilesAreNotReplacedBySavesOrMoves) {
@@ -153,22 +136,6 @@ TEST(FilesPosix, ReadingAPipeAnswersNullInsteadOfBlocking) {
     EXPECT_EQ(native_readText(args({fifo.string()})), nullptr);
     EXPECT_EQ(native_readBase64(args({fifo.string()})), nullptr);
     EXPECT_EQ(native_fileSize(args({fifo.string()})), -1);
-}
-
-// Runs f in a child whose files may not grow past limit bytes (writes
-// beyond it fail with EFBIG instead of a signal); the child's exit code.
-template <class F>
-int with_file_size_limit(rlim_t limit, F f) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit rl{limit, limit};
-        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(99);
-        _exit(f());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
 TEST(FilesPosix, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {

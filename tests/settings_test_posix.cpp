@@ -6,9 +6,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/bridge.h"
@@ -17,6 +14,7 @@
 #include "services/settings.h"
 #include "support/headless_engine.h"
 #include "support/file_helpers.h"
+#include "support/forked_posix.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -70,17 +68,8 @@ TEST_F(SettingsPage, ASaveThatFailsHalfWayKeepsTheOldSettings) {
 
     // A child whose files may not grow past 4 KiB: the write fails for real
     // (EFBIG) after the first blocks are on disk.
-    pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit rl{4096, 4096};
-        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(99);
-        _exit(native_saveSettings(json::array({big})) == false ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << "the save must report failure";
+    int code = with_file_size_limit(4096, [&] { return native_saveSettings(json::array({big})) == false ? 0 : 1; });
+    ASSERT_EQ(code, 0) << "the save must report failure";
     EXPECT_EQ(get(file()), before);
     EXPECT_EQ(call("native_loadSettings", "[]"), R"({"keep":"me"})");
     EXPECT_EQ(std::distance(fs::directory_iterator(file().parent_path()), fs::directory_iterator()), 1);
