@@ -115,22 +115,8 @@ void Batch::download_worker() {
     for (;;) {
         std::uint64_t i = next.fetch_add(1);
         if (i >= count || download_cancel.load()) return;
-        const DlItem& item = fetch[static_cast<std::size_t>(i)];
         std::string err;
-        bool ok = false;
-        auto wait = std::chrono::milliseconds(400);
-        auto dest = page_path(item.path);
-        if (!dest) err = "Не удалось создать файл " + item.path;
-        while (dest && !download_cancel.load()) {
-            if (download_file(item.url, *dest, item.headers, &bytes, err)) {
-                ok = true;
-                break;
-            }
-            std::this_thread::sleep_for(wait);
-            bool last = wait >= std::chrono::milliseconds(1200);
-            wait += std::chrono::milliseconds(400);
-            if (last) break;
-        }
+        bool ok = fetch_item(fetch[static_cast<std::size_t>(i)], &bytes, err);
         if (ok) {
             fetched.fetch_add(1);
         } else {
@@ -193,6 +179,24 @@ std::int64_t size_of(const json& v) {
 }
 
 }  // namespace
+
+bool fetch_item(const DlItem& item, std::atomic<std::int64_t>* bytes, std::string& err) {
+    err.clear();
+    auto wait = std::chrono::milliseconds(400);
+    auto dest = page_path(item.path);
+    if (!dest) {
+        err = "Не удалось создать файл " + item.path;
+        return false;
+    }
+    while (!download_cancel.load()) {
+        if (download_file(item.url, *dest, item.headers, bytes, err)) return true;
+        std::this_thread::sleep_for(wait);
+        bool last = wait >= std::chrono::milliseconds(1200);
+        wait += std::chrono::milliseconds(400);
+        if (last) break;
+    }
+    return false;
+}
 
 std::vector<DlItem> read_download_items(const json& args) {
     std::vector<DlItem> out;

@@ -34,6 +34,9 @@ std::vector<DlItem> read_download_items(const json& args);
 // Starts the batch's coordinator thread and returns.
 void run_batch(const std::string& id, std::vector<DlItem> items);
 
+// Up to three attempts with pauses between; err is the last attempt's text,
+// empty when a cancel came before the first.
+bool fetch_item(const DlItem& item, std::atomic<std::int64_t>* bytes, std::string& err);
 // One attempt: the body into dest + ".part", then moved onto dest.
 // progress (may be null) gets every written byte and loses them again on
 // failure.

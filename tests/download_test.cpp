@@ -380,6 +380,18 @@ TEST_F(Download, OneAttemptAlone) {
     EXPECT_EQ(bytes.load(), 4);
 }
 
+TEST_F(Download, ACancelBeforeTheFirstAttemptLeavesAnEmptyText) {
+    TestHttpServer server([](const TestRequest&) { return TestResponse::text(200, "body"); });
+    DlItem one;
+    one.url = server.url("/one");
+    one.path = path_to_utf8(dir.path() / "one");
+    std::string err = "stale";
+    download_cancel = true;
+    EXPECT_FALSE(fetch_item(one, nullptr, err));
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(server.requests(), 0);
+}
+
 TEST_F(Download, TotalBytesStopAtTheLargestValue) {
     TestHttpServer server([](const TestRequest&) { return TestResponse::text(200, "x"); });
     constexpr auto most = std::numeric_limits<std::int64_t>::max();
