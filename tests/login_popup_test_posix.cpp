@@ -50,6 +50,7 @@ report(JSON.stringify({ tag: 'ready' }));
 const char* signin_page = R"HTML(<!doctype html><meta charset="utf-8"><script>
 fetch('/probe?' + [typeof window.native_msLogin, typeof window.report, typeof window.__webview__].join(','));
 function go() { location.href = '/r1'; }
+function frame(src) { var f = document.createElement('iframe'); f.src = src; document.body.appendChild(f); }
 </script>)HTML";
 
 void count_sensitivity(GObject* o, GParamSpec*, gpointer data) {
@@ -199,6 +200,26 @@ TEST_F(LoginWindow, RedirectChainEndsTheSignInWithTheExactAddressNeverRequested)
     EXPECT_FALSE(site.requested("/elsewhere"));
     EXPECT_EQ(sensitivity, (std::vector<bool>{false, true}));
     EXPECT_EQ(login_popup, nullptr);
+}
+
+TEST_F(LoginWindow, OnlyTheTopFrameEndsTheSignIn) {
+    site.redirects["/f1"] = "/done?frame";
+    on_report = [&](const json& r) {
+        if (r["tag"] == "ready") eval_login("top", site.url("/signin"), site.url("/done"));
+        else end_soon();
+    };
+    on_probe = [&] { login_popup->engine->eval("frame('/f1')"); };
+    site.on_request = [&](const std::string& path) {
+        // The frame got under the prefix; now the top page goes there by script.
+        if (path == "/done?frame")
+            main->dispatch([] { login_popup->engine->eval("location.href = '/done?top'"); });
+        else if (path.rfind("/probe?", 0) == 0)
+            main->dispatch([&] { on_probe(); });
+    };
+    main->navigate(site.url("/main"));
+    ASSERT_TRUE(run_guarded(*main));
+
+    EXPECT_EQ(report_of("top"), (json{{"tag", "top"}, {"ok", true}, {"v", site.url("/done?top")}}));
 }
 
 TEST_F(LoginWindow, CloseRequestFulfilsWithNullAndEnablesTheMainWindow) {

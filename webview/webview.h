@@ -18,8 +18,10 @@ using sync_fn = std::function<std::string(const std::string& req)>;
 // The call stays pending until resolve() is called with its id.
 using bind_fn = void (*)(const std::string& id, const std::string& req, void* arg);
 
-// Called at the start of every navigation in the window, redirect hops
-// included, before the request is sent. Return false to cancel it.
+// Called at the start of every navigation of the window's top frame,
+// redirect hops included, before the request is sent. Return false to
+// cancel it. (WebKitGTK: a link or script navigation is seen only once its
+// answer arrives, and is stopped there.)
 using navigation_fn = std::function<bool(const std::string& url)>;
 // Called when the user asks to close the window. Return false to keep it.
 using close_fn = std::function<bool()>;

@@ -3,6 +3,7 @@
 // one window never reach another.
 #include "webview/webview.h"
 
+#include <cstring>
 #include <map>
 #include <utility>
 #include <memory>
@@ -117,6 +118,7 @@ public:
         WebKitSettings* settings = webkit_web_view_get_settings(view_);
         webkit_settings_set_enable_developer_extras(settings, opts.debug ? TRUE : FALSE);
         g_signal_connect(view_, "decide-policy", G_CALLBACK(on_decide_policy), this);
+        g_signal_connect(view_, "notify::uri", G_CALLBACK(on_uri_changed), this);
         track_presses(window_, GTK_WIDGET(view_));
         gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
         gtk_widget_grab_focus(GTK_WIDGET(view_));
@@ -290,28 +292,51 @@ private:
         self->handle_message(text);
     }
 
-    static gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
-                                     gpointer data) {
+    // The hook sees the top frame's navigations only, each address once.
+    // WebKitGTK does not say which frame a navigation is for, but the view's
+    // address follows the top frame alone: it already holds the target of
+    // navigate() and of every redirect hop when their request is decided, so
+    // those are stopped before anything is sent; a link or script navigation
+    // of the top frame shows only once its answer arrives, and is stopped then.
+    bool top_navigation_may_go(const std::string& uri) {
+        if (!nav_ || uri == presented_) return presented_go_;
+        navigation_fn fn = nav_;
+        HandlerScope scope(life_);
+        bool go = true;
+        try {
+            go = fn(uri);
+        } catch (...) {
+            go = true;  // a failing hook does not stop the page
+        }
+        if (scope.engine_gone()) return go;
+        presented_ = uri;
+        presented_go_ = go;
+        return go;
+    }
+
+    static gboolean on_decide_policy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                                     WebKitPolicyDecisionType type, gpointer data) {
         auto* self = static_cast<GtkEngine*>(data);
         // A request for a new window is no navigation of this one (the
         // engine opens no other windows anyway).
         if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
-        if (!self->nav_) return FALSE;
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-        navigation_fn fn = self->nav_;
-        HandlerScope scope(self->life_);
-        bool go = true;
-        try {
-            go = fn(uri ? uri : "");
-        } catch (...) {
-            go = true;  // a failing hook does not stop the page
-        }
-        if (go) return FALSE;
+        const char* top = webkit_web_view_get_uri(view);
+        if (!uri || !top || std::strcmp(uri, top) != 0) return FALSE;
+        if (self->top_navigation_may_go(uri)) return FALSE;
         webkit_policy_decision_ignore(decision);
         return TRUE;
+    }
+
+    static void on_uri_changed(WebKitWebView* view, GParamSpec*, gpointer data) {
+        auto* self = static_cast<GtkEngine*>(data);
+        const char* uri = webkit_web_view_get_uri(view);
+        // In-page moves (fragments, history entries) are no navigation.
+        if (!uri || !webkit_web_view_is_loading(view)) return;
+        if (!self->top_navigation_may_go(uri)) webkit_web_view_stop_loading(view);
     }
 
     static gboolean on_delete_event(GtkWidget*, GdkEvent*, gpointer data) {
@@ -345,6 +370,8 @@ private:
     std::string allowed_origin_;
     std::map<std::string, binding> bindings_;
     navigation_fn nav_;
+    std::string presented_;  // the last address the hook was asked about
+    bool presented_go_ = true;
     close_fn close_;
     std::shared_ptr<UiThread> ui_ = std::make_shared<UiThread>();
     std::shared_ptr<Life> life_ = std::make_shared<Life>();
