@@ -13,6 +13,7 @@
 #include "services/settings.h"
 #include "support/file_helpers.h"
 #include "support/temp_dir.h"
+#include "support/wine_host_win.h"
 
 namespace fs = std::filesystem;
 
@@ -36,30 +37,11 @@ struct Held {
 bool there(const fs::path& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Under Wine: runs a host program on the host's names of paths, then waits
-// until p is there (or gone). A host program's handle does not tell when it
-// ends, so the outcome is watched instead.
-bool on_wine_host(const wchar_t* program, const std::string& verb, const std::vector<fs::path>& paths,
-                  const fs::path& p, bool want_there) {
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    auto unix_name = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-    if (!unix_name) return false;
-    std::string cmd = verb;
-    for (const auto& q : paths) {
-        char* n = unix_name(q.c_str());
-        cmd += std::string(" \"") + (n ? n : "") + "\"";
-        HeapFree(GetProcessHeap(), 0, n);
-    }
-    std::wstring wcmd = to_wide(cmd);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(program, wcmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    for (int i = 0; i < 1000; ++i, Sleep(10))
-        if (there(p) == want_there) return true;
-    return false;
+// until p is there (or gone).
+bool on_host(const wchar_t* program, std::string verb, const std::vector<fs::path>& paths, const fs::path& p,
+             bool want_there) {
+    for (const auto& q : paths) verb += " \"" + wine_host_name(q) + "\"";
+    return on_wine_host(program, verb, [&] { return there(p) == want_there; });
 }
 
 // A symbolic link made by the system's own call; under Wine, whose call
@@ -67,14 +49,14 @@ bool on_wine_host(const wchar_t* program, const std::string& verb, const std::ve
 bool make_link(const fs::path& link, const fs::path& target, bool folder) {
     DWORD flags = (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | 0x2;  // ..._ALLOW_UNPRIVILEGED_CREATE
     CreateSymbolicLinkW(link.c_str(), target.c_str(), flags);
-    return there(link) || on_wine_host(L"Z:\\bin\\ln", "ln -s", {target, link}, link, true);
+    return there(link) || on_host(L"Z:\\bin\\ln", "ln -s", {target, link}, link, true);
 }
 
 // Wine cannot remove a link to a folder that holds something, nor do its
 // removals of links to files leave the link gone; the temporary folder's own
 // clean-up would walk through what is left.
 void drop_link(const fs::path& link) {
-    if (!on_wine_host(L"Z:\\bin\\rm", "rm -f", {link}, link, false) && !RemoveDirectoryW(link.c_str()))
+    if (!on_host(L"Z:\\bin\\rm", "rm -f", {link}, link, false) && !RemoveDirectoryW(link.c_str()))
         DeleteFileW(link.c_str());
 }
 

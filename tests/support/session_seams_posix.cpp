@@ -11,9 +11,13 @@ void set_test_session_timeouts(int resolve_ms, int connect_ms, int send_ms, int 
     s->receive_timeout_ms = receive_ms;
 }
 
-bool trust_test_authority(const std::filesystem::path& pem) {
-    CurlSession* s = curl_session(http_session.load());
-    if (!s) return false;
-    s->ca_file = pem.string();
-    return true;
+TestAuthority::TestAuthority(const std::filesystem::path& pem) : pem_(pem) {
+    if (CurlSession* s = curl_session(http_session.load())) {
+        s->ca_file = pem.string();
+        trusted_ = true;
+    }
+}
+
+TestAuthority::~TestAuthority() {
+    if (CurlSession* s = curl_session(http_session.load()); s && trusted_) s->ca_file.clear();
 }
