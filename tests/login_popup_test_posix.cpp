@@ -209,13 +209,16 @@ TEST_F(LoginWindow, OnlyTheTopFrameEndsTheSignIn) {
         else end_soon();
     };
     on_probe = [&] { login_popup->engine->eval("frame('/f1')"); };
-    site.on_request = [&](const std::string& path) {
-        // The frame got under the prefix; now the top page goes there by script.
-        if (path == "/done?frame")
-            main->dispatch([] { login_popup->engine->eval("location.href = '/done?top'"); });
-        else if (path.rfind("/probe?", 0) == 0)
-            main->dispatch([&] { on_probe(); });
-    };
+    {
+        std::lock_guard lk(site.m);
+        site.on_request = [&](const std::string& path) {
+            // The frame got under the prefix; now the top page goes there by script.
+            if (path == "/done?frame")
+                main->dispatch([] { login_popup->engine->eval("location.href = '/done?top'"); });
+            else if (path.rfind("/probe?", 0) == 0)
+                main->dispatch([&] { on_probe(); });
+        };
+    }
     main->navigate(site.url("/main"));
     ASSERT_TRUE(run_guarded(*main));
 
