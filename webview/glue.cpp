@@ -219,4 +219,27 @@ void run_binding(const binding& b, const std::string& id, const std::string& par
     settle(1, json_to_text(error));
 }
 
+void bound_engine::bind(const std::string& name, sync_fn fn) {
+    binding b;
+    b.sync = std::move(fn);
+    add_binding(name, std::move(b));
+}
+
+void bound_engine::bind(const std::string& name, bind_fn fn, void* arg) {
+    binding b;
+    b.fn = fn;
+    b.arg = arg;
+    add_binding(name, std::move(b));
+}
+
+void bound_engine::resolve(const std::string& id, int status, const std::string& result) {
+    dispatch([this, script = reply_script(id, status, result)] { eval(script); });
+}
+
+void bound_engine::add_binding(const std::string& name, binding b) {
+    bindings_[name] = std::move(b);
+    refresh_glue();
+    eval(bind_script(name));  // the page already loaded gets the name too
+}
+
 }  // namespace webview

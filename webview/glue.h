@@ -2,6 +2,7 @@
 // shared by every engine.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,5 +59,23 @@ struct binding {
 // either kind settles the call with status 1 and the error's text.
 using settle_fn = std::function<void(int status, const std::string& reply)>;
 void run_binding(const binding& b, const std::string& id, const std::string& params, const settle_fn& settle);
+
+// What every engine does alike with its bound names: binding a name again
+// replaces its function, and replies go to the page as script on the UI
+// thread.
+class bound_engine : public engine {
+public:
+    void bind(const std::string& name, sync_fn fn) override;
+    void bind(const std::string& name, bind_fn fn, void* arg) override;
+    void resolve(const std::string& id, int status, const std::string& result) override;
+
+protected:
+    // Puts the current names into the glue of the documents to come.
+    virtual void refresh_glue() = 0;
+    std::map<std::string, binding> bindings_;
+
+private:
+    void add_binding(const std::string& name, binding b);
+};
 
 }  // namespace webview

@@ -87,7 +87,7 @@ private:
     std::shared_ptr<Life> life_;
 };
 
-class GtkEngine final : public engine {
+class GtkEngine final : public bound_engine {
 public:
     explicit GtkEngine(const options& opts) {
         ensure_gtk();
@@ -153,23 +153,6 @@ public:
         g_object_unref(ucm_);
     }
 
-    void bind(const std::string& name, sync_fn fn) override {
-        binding b;
-        b.sync = std::move(fn);
-        add_binding(name, std::move(b));
-    }
-
-    void bind(const std::string& name, bind_fn fn, void* arg) override {
-        binding b;
-        b.fn = fn;
-        b.arg = arg;
-        add_binding(name, std::move(b));
-    }
-
-    void resolve(const std::string& id, int status, const std::string& result) override {
-        dispatch([this, script = reply_script(id, status, result)] { eval(script); });
-    }
-
     void dispatch(std::function<void()> f) override { ui_->queue.push(std::move(f)); }
 
     void eval(const std::string& js) override {
@@ -231,21 +214,14 @@ public:
 
     void set_allowed_origin(const std::string& origin) override {
         allowed_origin_ = origin;
-        update_script();
+        refresh_glue();
     }
 
     void on_navigation_start(navigation_fn fn) override { nav_ = std::move(fn); }
     void on_close_request(close_fn fn) override { close_ = std::move(fn); }
 
 private:
-    void add_binding(const std::string& name, binding b) {
-        // Binding a name again replaces its function.
-        bindings_[name] = std::move(b);
-        update_script();
-        eval(bind_script(name));
-    }
-
-    void update_script() {
+    void refresh_glue() override {
         webkit_user_content_manager_remove_all_scripts(ucm_);
         // Without an allowed origin no page may call, so no page gets the glue.
         // WebKit's allow list ignores ports, so the glue checks the exact
@@ -368,7 +344,6 @@ private:
     WebKitUserContentManager* ucm_ = nullptr;
     std::string handler_name_;
     std::string allowed_origin_;
-    std::map<std::string, binding> bindings_;
     navigation_fn nav_;
     std::string presented_;  // the last address the hook was asked about
     bool presented_go_ = true;

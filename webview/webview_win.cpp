@@ -124,7 +124,7 @@ struct Creation {
 constexpr char env_step[] = "CreateCoreWebView2EnvironmentWithOptions";
 constexpr char controller_step[] = "CreateCoreWebView2Controller";
 
-class WinEngine final : public engine {
+class WinEngine final : public bound_engine {
 public:
     explicit WinEngine(const options& opts) : debug_(opts.debug) {
         // WebView2, the shell and the common dialogs want an
@@ -221,23 +221,6 @@ public:
     }
 
     ICoreWebView2Controller* controller() const { return controller_.get(); }
-
-    void bind(const std::string& name, sync_fn fn) override {
-        binding b;
-        b.sync = std::move(fn);
-        add_binding(name, std::move(b));
-    }
-
-    void bind(const std::string& name, bind_fn fn, void* arg) override {
-        binding b;
-        b.fn = fn;
-        b.arg = arg;
-        add_binding(name, std::move(b));
-    }
-
-    void resolve(const std::string& id, int status, const std::string& result) override {
-        dispatch([this, script = reply_script(id, status, result)] { eval(script); });
-    }
 
     void dispatch(std::function<void()> f) override { queue_.push(std::move(f)); }
 
@@ -429,18 +412,11 @@ private:
         return controller_->put_Bounds(r);
     }
 
-    void add_binding(const std::string& name, binding b) {
-        // Binding a name again replaces its function.
-        bindings_[name] = std::move(b);
-        refresh_glue();
-        eval(bind_script(name));
-    }
-
     // The glue for the next documents: only for the allowed origin, only in
     // the top frame. Replaced whole on every change; a version whose id
     // arrives after it was replaced is removed then. Versions that briefly
     // overlap only ever add names to the same glue.
-    void refresh_glue() {
+    void refresh_glue() override {
         if (!webview_) return;
         ++glue_version_;
         if (!glue_id_.empty()) {
@@ -551,7 +527,6 @@ private:
     bool glue_pending_ = false;
     std::wstring deferred_navigation_;
 
-    std::map<std::string, binding> bindings_;
     std::string allowed_origin_;
     navigation_fn on_navigation_;
     close_fn on_close_;
