@@ -10,6 +10,11 @@
 
 namespace fake_wv2 {
 
+// An event the engine never subscribes to.
+#define NO_EVENT(name, handler)                                                                                 \
+    HRESULT STDMETHODCALLTYPE add_##name(handler*, EventRegistrationToken*) override { return E_NOTIMPL; } \
+    HRESULT STDMETHODCALLTYPE remove_##name(EventRegistrationToken) override { return E_NOTIMPL; }
+
 namespace {
 
 // Posts a function to the UI thread, as the runtime completes its steps.
@@ -260,51 +265,15 @@ public:
     }
     // ICoreWebView2: the rest
     HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_ContentLoading(ICoreWebView2ContentLoadingEventHandler*,
-                                                 EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_ContentLoading(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_SourceChanged(ICoreWebView2SourceChangedEventHandler*,
-                                                EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_SourceChanged(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_HistoryChanged(ICoreWebView2HistoryChangedEventHandler*,
-                                                 EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_HistoryChanged(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_NavigationCompleted(ICoreWebView2NavigationCompletedEventHandler*,
-                                                      EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_NavigationCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_FrameNavigationStarting(ICoreWebView2NavigationStartingEventHandler*,
-                                                          EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_FrameNavigationStarting(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_FrameNavigationCompleted(ICoreWebView2NavigationCompletedEventHandler*,
-                                                           EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_FrameNavigationCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_ScriptDialogOpening(ICoreWebView2ScriptDialogOpeningEventHandler*,
-                                                      EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_ScriptDialogOpening(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_PermissionRequested(ICoreWebView2PermissionRequestedEventHandler*,
-                                                      EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_PermissionRequested(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_ProcessFailed(ICoreWebView2ProcessFailedEventHandler*,
-                                                EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_ProcessFailed(EventRegistrationToken) override { return E_NOTIMPL; }
+    NO_EVENT(ContentLoading, ICoreWebView2ContentLoadingEventHandler)
+    NO_EVENT(SourceChanged, ICoreWebView2SourceChangedEventHandler)
+    NO_EVENT(HistoryChanged, ICoreWebView2HistoryChangedEventHandler)
+    NO_EVENT(NavigationCompleted, ICoreWebView2NavigationCompletedEventHandler)
+    NO_EVENT(FrameNavigationStarting, ICoreWebView2NavigationStartingEventHandler)
+    NO_EVENT(FrameNavigationCompleted, ICoreWebView2NavigationCompletedEventHandler)
+    NO_EVENT(ScriptDialogOpening, ICoreWebView2ScriptDialogOpeningEventHandler)
+    NO_EVENT(PermissionRequested, ICoreWebView2PermissionRequestedEventHandler)
+    NO_EVENT(ProcessFailed, ICoreWebView2ProcessFailedEventHandler)
     HRESULT STDMETHODCALLTYPE CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT, IStream*,
                                              ICoreWebView2CapturePreviewCompletedHandler*) override {
         return E_NOTIMPL;
@@ -326,16 +295,8 @@ public:
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_NewWindowRequested(ICoreWebView2NewWindowRequestedEventHandler*,
-                                                     EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_NewWindowRequested(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_DocumentTitleChanged(ICoreWebView2DocumentTitleChangedEventHandler*,
-                                                       EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_DocumentTitleChanged(EventRegistrationToken) override { return E_NOTIMPL; }
+    NO_EVENT(NewWindowRequested, ICoreWebView2NewWindowRequestedEventHandler)
+    NO_EVENT(DocumentTitleChanged, ICoreWebView2DocumentTitleChangedEventHandler)
     HRESULT STDMETHODCALLTYPE get_DocumentTitle(LPWSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE AddHostObjectToScript(LPCWSTR, VARIANT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE RemoveHostObjectFromScript(LPCWSTR) override { return E_NOTIMPL; }
@@ -348,11 +309,7 @@ public:
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_ContainsFullScreenElement(BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_WebResourceRequested(ICoreWebView2WebResourceRequestedEventHandler*,
-                                                       EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_WebResourceRequested(EventRegistrationToken) override { return E_NOTIMPL; }
+    NO_EVENT(WebResourceRequested, ICoreWebView2WebResourceRequestedEventHandler)
     HRESULT STDMETHODCALLTYPE AddWebResourceRequestedFilter(const LPCWSTR,
                                                             const COREWEBVIEW2_WEB_RESOURCE_CONTEXT) override {
         return E_NOTIMPL;
@@ -361,11 +318,7 @@ public:
                                                                const COREWEBVIEW2_WEB_RESOURCE_CONTEXT) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE add_WindowCloseRequested(ICoreWebView2WindowCloseRequestedEventHandler*,
-                                                       EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_WindowCloseRequested(EventRegistrationToken) override { return E_NOTIMPL; }
+    NO_EVENT(WindowCloseRequested, ICoreWebView2WindowCloseRequestedEventHandler)
 };
 
 namespace {
@@ -409,31 +362,13 @@ public:
     // ICoreWebView2Controller: the rest
     HRESULT STDMETHODCALLTYPE get_ZoomFactor(double*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_ZoomFactor(double) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_ZoomFactorChanged(ICoreWebView2ZoomFactorChangedEventHandler*,
-                                                    EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_ZoomFactorChanged(EventRegistrationToken) override { return E_NOTIMPL; }
+    NO_EVENT(ZoomFactorChanged, ICoreWebView2ZoomFactorChangedEventHandler)
     HRESULT STDMETHODCALLTYPE SetBoundsAndZoomFactor(RECT, double) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_MoveFocusRequested(ICoreWebView2MoveFocusRequestedEventHandler*,
-                                                     EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_MoveFocusRequested(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_GotFocus(ICoreWebView2FocusChangedEventHandler*, EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_GotFocus(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_LostFocus(ICoreWebView2FocusChangedEventHandler*, EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_LostFocus(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_AcceleratorKeyPressed(ICoreWebView2AcceleratorKeyPressedEventHandler*,
-                                                        EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_AcceleratorKeyPressed(EventRegistrationToken) override { return E_NOTIMPL; }
+    NO_EVENT(MoveFocusRequested, ICoreWebView2MoveFocusRequestedEventHandler)
+    NO_EVENT(GotFocus, ICoreWebView2FocusChangedEventHandler)
+    NO_EVENT(LostFocus, ICoreWebView2FocusChangedEventHandler)
+    NO_EVENT(AcceleratorKeyPressed, ICoreWebView2AcceleratorKeyPressedEventHandler)
     HRESULT STDMETHODCALLTYPE put_ParentWindow(HWND) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override {
         ++view_->state.position_notices;
@@ -479,11 +414,7 @@ public:
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_BrowserVersionString(LPWSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_NewBrowserVersionAvailable(ICoreWebView2NewBrowserVersionAvailableEventHandler*,
-                                                             EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_NewBrowserVersionAvailable(EventRegistrationToken) override { return E_NOTIMPL; }
+    NO_EVENT(NewBrowserVersionAvailable, ICoreWebView2NewBrowserVersionAvailableEventHandler)
 };
 
 HRESULT STDAPICALLTYPE create_environment(PCWSTR, PCWSTR user_data_folder, ICoreWebView2EnvironmentOptions*,
