@@ -163,4 +163,20 @@ TEST(FilesWin, AWriteThatCannotBePutInPlaceLeavesTheHeldFileWhole) {
     EXPECT_EQ(get(ours), "new content");
 }
 
+TEST(FilesWin, APipeInAFilesPlaceIsNotReadAsAFile) {
+    // A pipe whose writer never writes: reading it would wait for ever.
+    const std::wstring name = L"\\\\.\\pipe\\quorvel-test-" + std::to_wstring(GetCurrentProcessId());
+    // One waiting end for each of the two readers below.
+    HANDLE ends[2];
+    for (HANDLE& end : ends) {
+        end = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 2, 4096, 4096, 0, nullptr);
+        ASSERT_NE(end, INVALID_HANDLE_VALUE);
+    }
+    bool ok = true;
+    EXPECT_EQ(load_file_contents(name, ok), "");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(load_settings_from(name), json::object());
+    for (HANDLE end : ends) CloseHandle(end);
+}
+
 }  // namespace
