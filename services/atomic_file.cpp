@@ -69,3 +69,7 @@ void remove_stale_temps(const fs::path& target) {
         fs::remove(it->path(), e2);
     }
 }
+
+bool save_file_atomically(const fs::path& p, const std::string& data) {
+    return replace_file_atomically(p, [&](const WriteBytes& write) { return write(data.data(), data.size()); });
+}
