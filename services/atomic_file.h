@@ -45,7 +45,10 @@ std::string temp_name(const std::filesystem::path& target);
 
 // Removes temporaries of target left by a writer that died: its process is
 // gone and the file has not been written for a while. A live writer's file
-// is never touched.
+// is never touched. The folder is listed once per process (a big folder
+// would otherwise cost every save a listing): what that listing found is
+// looked at again on each save of the target, so a leftover still too
+// fresh the first time goes once it has aged. Any thread.
 void remove_stale_temps(const std::filesystem::path& target);
 
 // Platform halves.
