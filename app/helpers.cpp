@@ -1,7 +1,6 @@
 #include "app/helpers.h"
 
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace {
@@ -99,22 +98,6 @@ bool is_shell_link(const std::string& target) {
 }
 
 std::filesystem::path data_dir() { return known_folder(csidl_appdata) / ".quorvellauncher"; }
-
-std::string load_file_contents(const std::filesystem::path& p, bool& ok) {
-    std::error_code ec;
-    // A folder opens as a stream on some systems; it is not a file.
-    if (std::filesystem::is_directory(p, ec)) {
-        ok = false;
-        return {};
-    }
-    std::ifstream in(p, std::ios::binary);
-    if (!in) {
-        ok = false;
-        return {};
-    }
-    ok = true;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool save_file_contents(const std::filesystem::path& p, const std::string& data) {
     std::error_code ec;

@@ -41,6 +41,9 @@ std::filesystem::path known_folder(int csidl);
 // known_folder(26) / ".quorvellauncher"; not created here.
 std::filesystem::path data_dir();
 
+// The whole content of a regular file (links followed); ok false and empty
+// for anything else (missing, a folder, a pipe, a device), which is never
+// waited on or read, or when reading fails (platform half).
 std::string load_file_contents(const std::filesystem::path& p, bool& ok);
 // Creates missing parent folders, truncates and writes.
 bool save_file_contents(const std::filesystem::path& p, const std::string& data);

@@ -1,7 +1,9 @@
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -32,6 +34,35 @@ std::filesystem::path known_folder(int csidl) {
         if (home && *home) return std::filesystem::path(home) / ".local" / "share";
     }
     return exe_dir();
+}
+
+std::string load_file_contents(const std::filesystem::path& p, bool& ok) {
+    ok = false;
+    // A pipe or a device is not even opened (opening one can wait for a
+    // writer, or do something to the device) ...
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    // ... and should one take the file's place meanwhile, the open does not
+    // wait and what was opened is asked before anything is read.
+    int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string out;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        out.reserve(static_cast<size_t>(st.st_size));
+        char buf[65536];
+        for (;;) {
+            ssize_t got = ::read(fd, buf, sizeof buf);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                ok = got == 0;
+                break;
+            }
+            out.append(buf, static_cast<size_t>(got));
+        }
+    }
+    ::close(fd);
+    if (!ok) out.clear();
+    return out;
 }
 
 bool is_link(const std::filesystem::path& p) {

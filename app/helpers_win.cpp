@@ -2,6 +2,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <vector>
+
 #include "app/helpers.h"
 
 std::wstring to_wide(const std::string& s) {
@@ -43,6 +45,35 @@ std::filesystem::path known_folder(int csidl) {
     wchar_t buf[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf))) return exe_dir();
     return std::filesystem::path(buf);
+}
+
+std::string load_file_contents(const std::filesystem::path& p, bool& ok) {
+    ok = false;
+    // Without backup semantics a folder does not open; a pipe or a device
+    // does, and is let go before anything is read from it.
+    HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    std::string out;
+    LARGE_INTEGER size{};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && GetFileSizeEx(h, &size)) {
+        out.reserve(static_cast<size_t>(size.QuadPart));
+        std::vector<char> buf(1 << 16);
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(h, buf.data(), static_cast<DWORD>(buf.size()), &got, nullptr)) break;
+            if (got == 0) {
+                ok = true;
+                break;
+            }
+            out.append(buf.data(), got);
+        }
+    }
+    CloseHandle(h);
+    if (!ok) out.clear();
+    return out;
 }
 
 bool is_link(const std::filesystem::path& p) {

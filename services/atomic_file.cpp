@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include "app/helpers.h"
 
@@ -50,22 +53,89 @@ std::string temp_name(const fs::path& target) {
     return temp_name_prefix(target) + std::to_string(current_process_id()) + "-" + hex(rd(), 8);
 }
 
+namespace {
+
+// Leftovers a listing found in one folder, by target tag; only names that
+// look like temporaries are kept, so a folder of many files costs little.
+struct FolderTemps {
+    std::map<std::string, std::vector<std::string>> by_prefix;
+};
+
+struct TempIndex {
+    std::mutex lock;
+    std::map<fs::path, FolderTemps> folders;
+};
+
+TempIndex& temp_index() {
+    // Saves may run on any thread until the process ends: never destroyed.
+    static TempIndex* index = new TempIndex;
+    return *index;
+}
+
+// The tag part of a temporary's name: ".qvtmp-" and 16 hex digits and "-".
+constexpr size_t prefix_length = 24;
+
+bool list_temps(const fs::path& dir, FolderTemps& into) {
+    static const fs::path::string_type marker = fs::path(".qvtmp-").native();
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        fs::path name = it->path().filename();
+        if (name.native().compare(0, marker.size(), marker) != 0) continue;
+        std::string text = path_to_utf8(name);
+        if (text.size() > prefix_length) into.by_prefix[text.substr(0, prefix_length)].push_back(std::move(text));
+    }
+    return !ec;
+}
+
+// True while the leftover is still there to be looked at again: its writer
+// lives, or it is too fresh, or it could not be removed.
+bool still_watched(const fs::path& file, const std::string& rest) {
+    unsigned long pid = 0;
+    if (!writer_of(rest, pid)) return false;  // not a temporary of ours
+    std::error_code ec;
+    fs::file_status st = fs::status(file, ec);
+    if (st.type() == fs::file_type::not_found) return false;
+    if (pid == current_process_id() || process_alive(pid)) return true;
+    if (ec || !fs::is_regular_file(st)) return true;
+    auto written = fs::last_write_time(file, ec);
+    if (ec || fs::file_time_type::clock::now() - written < stale_after) return true;
+    return !fs::remove(file, ec) || ec;
+}
+
+}  // namespace
+
 void remove_stale_temps(const fs::path& target) {
     const std::string prefix = temp_name_prefix(target);
     fs::path dir = target.parent_path();
+    if (dir.empty()) dir = ".";
     std::error_code ec;
-    fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end;
-    const auto now = fs::file_time_type::clock::now();
-    for (; !ec && it != end; it.increment(ec)) {
-        std::string name = path_to_utf8(it->path().filename());
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        unsigned long pid = 0;
-        if (!writer_of(name.substr(prefix.size()), pid)) continue;
-        if (pid == current_process_id() || process_alive(pid)) continue;
-        std::error_code e2;
-        if (!it->is_regular_file(e2) || e2) continue;
-        auto written = it->last_write_time(e2);
-        if (e2 || now - written < stale_after) continue;
-        fs::remove(it->path(), e2);
+    fs::path key = fs::absolute(dir, ec).lexically_normal();
+    if (ec) key = dir;
+
+    TempIndex& index = temp_index();
+    std::lock_guard<std::mutex> hold(index.lock);
+    auto folder = index.folders.find(key);
+    if (folder == index.folders.end()) {
+        FolderTemps found;
+        // A folder that cannot be listed yet is tried again next time.
+        if (!list_temps(dir, found)) return;
+        folder = index.folders.emplace(key, std::move(found)).first;
     }
+    auto names = folder->second.by_prefix.find(prefix);
+    if (names == folder->second.by_prefix.end()) return;
+    auto& list = names->second;
+    for (size_t i = 0; i < list.size();) {
+        if (still_watched(dir / path_from_utf8(list[i]), list[i].substr(prefix.size()))) {
+            ++i;
+        } else {
+            list[i] = std::move(list.back());
+            list.pop_back();
+        }
+    }
+    if (list.empty()) folder->second.by_prefix.erase(names);
+}
+
+bool save_file_atomically(const fs::path& p, const std::string& data) {
+    return replace_file_atomically(p, [&](const WriteBytes& write) { return write(data.data(), data.size()); });
 }

@@ -11,10 +11,10 @@
 
 namespace {
 
-bool write_all(int fd, const std::string& data) {
+bool write_all(int fd, const char* data, size_t size) {
     size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -47,7 +47,8 @@ bool may_replace(const std::filesystem::path& target) {
     return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
 }
 
-bool save_file_atomically(const std::filesystem::path& given, const std::string& data) {
+bool replace_file_atomically(const std::filesystem::path& given, const FillFile& fill,
+                             std::optional<std::filesystem::perms> perms) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::path target = replacement_target(given);
@@ -56,20 +57,23 @@ bool save_file_atomically(const std::filesystem::path& given, const std::string&
     if (!dir.empty()) fs::create_directories(dir, ec);
     remove_stale_temps(target);
 
+    // A new file gets the wanted bits less the umask, as a plain create would.
+    const mode_t create_mode = perms ? static_cast<mode_t>(*perms) & 07777 : 0666;
     fs::path tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         tmp = dir / temp_name(target);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, create_mode);
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;
 
-    // The replacement keeps the old file's permission bits.
+    // Replacing a file: the old one's permission bits, or exactly the wanted ones.
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, perms ? create_mode : old.st_mode & 07777);
 
-    bool ok = write_all(fd, data) && ::fsync(fd) == 0;
+    bool ok = fill([fd](const char* bytes, size_t n) { return write_all(fd, bytes, n); }) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
     if (!ok) {

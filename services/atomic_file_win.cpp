@@ -11,12 +11,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool write_all(HANDLE h, const std::string& data) {
+bool write_all(HANDLE h, const char* data, size_t size) {
     size_t done = 0;
-    while (done < data.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 24));
+    while (done < size) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 24));
         DWORD written = 0;
-        if (!WriteFile(h, data.data() + done, chunk, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(h, data + done, chunk, &written, nullptr) || written == 0) return false;
         done += written;
     }
     return true;
@@ -57,7 +57,7 @@ bool may_replace(const fs::path& target) {
     return a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_READONLY);
 }
 
-bool save_file_atomically(const fs::path& given, const std::string& data) {
+bool replace_file_atomically(const fs::path& given, const FillFile& fill, std::optional<fs::perms> perms) {
     std::error_code ec;
     fs::path target = replacement_target(given);
     if (!may_replace(target)) return false;
@@ -74,12 +74,18 @@ bool save_file_atomically(const fs::path& given, const std::string& data) {
     }
     if (h == INVALID_HANDLE_VALUE) return false;
 
-    bool ok = write_all(h, data) && FlushFileBuffers(h);
+    bool ok = fill([h](const char* bytes, size_t n) { return write_all(h, bytes, n); }) && FlushFileBuffers(h);
     ok = CloseHandle(h) && ok;
     if (ok) ok = MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!ok) {
         DeleteFileW(tmp.c_str());
         return false;
+    }
+    // Marked only once in place: a read-only temporary could not be removed
+    // had the rename failed.
+    if (perms && (*perms & fs::perms::owner_write) == fs::perms::none) {
+        DWORD a = GetFileAttributesW(target.c_str());
+        if (a != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(target.c_str(), a | FILE_ATTRIBUTE_READONLY);
     }
     return true;
 }

@@ -34,7 +34,9 @@ bool path_exists(const std::filesystem::path& p);
 // already gone: true.
 bool delete_tree(const std::filesystem::path& p);
 // Byte copy of a regular file (links followed) onto dst, replacing a
-// regular file there; refuses dst being a folder or the source itself.
+// regular file there; refuses dst being a folder, read-only or the source
+// itself. The copy takes dst's place only once whole: on failure the old
+// file is left as it was and nothing else remains.
 bool copy_file_replacing(const std::filesystem::path& src, const std::filesystem::path& dst);
 // The system's own move with replacement of an existing file; never copies
 // and never replaces a folder.

@@ -82,31 +82,19 @@ bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
         ::close(in);
         return false;
     }
-    int out = ::open(dst.c_str(), O_WRONLY | O_CLOEXEC | (existed ? O_TRUNC : O_CREAT | O_EXCL), s.st_mode & 07777);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    bool ok = !existed || ::fchmod(out, s.st_mode & 07777) == 0;
     std::vector<char> buf(1 << 20);
-    while (ok) {
-        ssize_t got = ::read(in, buf.data(), buf.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
+    auto copy = [&](const WriteBytes& write) {
+        for (;;) {
+            ssize_t got = ::read(in, buf.data(), buf.size());
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return got == 0;
+            if (!write(buf.data(), static_cast<size_t>(got))) return false;
         }
-        for (ssize_t done = 0; ok && done < got;) {
-            ssize_t put = ::write(out, buf.data() + done, static_cast<size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            ok = put > 0;
-            if (ok) done += put;
-        }
-    }
-    ok = ::close(out) == 0 && ok;
+    };
+    // Written beside the target and renamed over it once whole: a copy cut
+    // short leaves the old file, or nothing, never a part.
+    bool ok = replace_file_atomically(dst, copy, static_cast<fs::perms>(s.st_mode & 07777));
     ::close(in);
-    // A copy cut short must not pass for the file.
-    if (!ok && !existed) ::unlink(dst.c_str());
     return ok;
 }
 

@@ -110,11 +110,10 @@ bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
         return false;
     }
 
-    bool existed = false;
     HANDLE probe = CreateFileW(dst.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION t;
-        // A read-only target refuses the write on Windows; Wine lets it pass.
+        // Windows refuses to replace a read-only file; Wine lets it pass.
         bool refuse = !GetFileInformationByHandle(probe, &t) || (t.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
                       (t.dwFileAttributes & FILE_ATTRIBUTE_READONLY) || same_file(in, probe);
         CloseHandle(probe);
@@ -122,38 +121,25 @@ bool copy_file_replacing(const fs::path& src, const fs::path& dst) {
             CloseHandle(in);
             return false;
         }
-        existed = true;
     }
 
-    HANDLE out = CreateFileW(dst.c_str(), GENERIC_WRITE, 0, nullptr, existed ? TRUNCATE_EXISTING : CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-        CloseHandle(in);
-        return false;
-    }
     std::vector<char> buf(1 << 20);
-    bool ok = true;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(in, buf.data(), static_cast<DWORD>(buf.size()), &got, nullptr)) {
-            ok = false;
-            break;
+    auto copy = [&](const WriteBytes& write) {
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(in, buf.data(), static_cast<DWORD>(buf.size()), &got, nullptr)) return false;
+            if (got == 0) return true;
+            if (!write(buf.data(), got)) return false;
         }
-        if (got == 0) break;
-        DWORD put = 0;
-        if (!WriteFile(out, buf.data(), got, &put, nullptr) || put != got) {
-            ok = false;
-            break;
-        }
-    }
-    ok = CloseHandle(out) && ok;
+    };
+    // Written beside the target and renamed over it once whole: a copy cut
+    // short leaves the old file, or nothing, never a part. The read-only
+    // attribute comes along.
+    const auto perms = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                           ? fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read
+                           : fs::perms::all;
+    bool ok = replace_file_atomically(dst, copy, perms);
     CloseHandle(in);
-    if (ok && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        DWORD a = GetFileAttributesW(dst.c_str());
-        if (a != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(dst.c_str(), a | FILE_ATTRIBUTE_READONLY);
-    }
-    // A copy cut short must not pass for the file.
-    if (!ok && !existed) DeleteFileW(dst.c_str());
     return ok;
 }
 

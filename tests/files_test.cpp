@@ -201,6 +201,18 @@ TEST_F(Files, ASaveClearsOnlyTheDeadWritersLeftoversOfItsOwnTarget) {
     EXPECT_EQ(names_in(tmp.path()), kept);
 }
 
+TEST_F(Files, ADeadWritersLeftoverTooFreshAtOneSaveGoesAtALaterOne) {
+    // The folder is listed once per process; what it held is not forgotten.
+    auto target = at("options.txt");
+    auto leftover = at(temp_name_prefix(target) + "4000000001-0badf00d");
+    put(leftover, "partial");
+    EXPECT_EQ(native_writeText(args({u8(target), "1"})), true);
+    EXPECT_TRUE(fs::exists(leftover)) << "its writer may only just have died";
+    fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    EXPECT_EQ(native_writeText(args({u8(target), "2"})), true);
+    EXPECT_EQ(names_in(tmp.path()), std::vector<std::string>{"options.txt"});
+}
+
 TEST_F(Files, CopyFileIntoFolderReplacingOnlyFiles) {
     put(at("src/Мод.jar"), "new");
     auto dest = at("dest/deeper");

@@ -169,4 +169,31 @@ TEST(FilesPosix, ACopyThatFailsHalfWayLeavesNoPartialFile) {
     EXPECT_EQ(names_in(tmp.path() / "out"), std::vector<std::string>{});
 }
 
+TEST(FilesPosix, ACopyOverAFileThatFailsHalfWayKeepsTheOldFile) {
+    TempDir tmp, other_fs;
+    put(tmp.path() / "src" / "mod.jar", std::string(64 * 1024, 'n'));
+    put(tmp.path() / "out" / "mod.jar", "old mod");
+    // Across file systems a move falls back to the same copy.
+    fs::path shm = "/dev/shm", far = shm / other_fs.path().filename() / "mod.jar";
+    const bool two_fs = fs::is_directory(shm);
+    if (two_fs) put(far, "old far");
+    int code = with_file_size_limit(4096, [&] {
+        int wrong = 0;
+        if (native_copyFile(args({(tmp.path() / "src" / "mod.jar").string(), (tmp.path() / "out").string()})) != false)
+            wrong |= 1;
+        if (two_fs && native_moveFile(args({(tmp.path() / "src" / "mod.jar").string(), far.string()})) != false)
+            wrong |= 2;
+        return wrong;
+    });
+    EXPECT_EQ(code, 0) << "1: copy, 2: move answered true";
+    EXPECT_EQ(get(tmp.path() / "out" / "mod.jar"), "old mod");
+    EXPECT_EQ(names_in(tmp.path() / "out"), std::vector<std::string>{"mod.jar"}) << "no temporary file left";
+    EXPECT_EQ(fs::file_size(tmp.path() / "src" / "mod.jar"), 64u * 1024) << "the source stays";
+    if (two_fs) {
+        EXPECT_EQ(get(far), "old far");
+        EXPECT_EQ(names_in(far.parent_path()), std::vector<std::string>{"mod.jar"});
+        fs::remove_all(far.parent_path());
+    }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/bridge.h"
@@ -73,6 +74,16 @@ TEST_F(SettingsPage, ASaveThatFailsHalfWayKeepsTheOldSettings) {
     EXPECT_EQ(get(file()), before);
     EXPECT_EQ(call("native_loadSettings", "[]"), R"({"keep":"me"})");
     EXPECT_EQ(std::distance(fs::directory_iterator(file().parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(SettingsPage, APipeOrADeviceInTheFilesPlaceLoadsAsNoSettings) {
+    // Opening a pipe with no writer waits for one; a device never ends.
+    fs::create_directories(file().parent_path());
+    ASSERT_EQ(mkfifo(file().c_str(), 0600), 0);
+    EXPECT_EQ(call("native_loadSettings", "[]"), "{}");
+    fs::remove(file());
+    fs::create_symlink("/dev/zero", file());
+    EXPECT_EQ(call("native_loadSettings", "[]"), "{}");
 }
 
 }  // namespace
