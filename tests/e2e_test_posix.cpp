@@ -52,7 +52,7 @@ LauncherRun run_launcher_in(const fs::path& dir, const std::string& display, con
     env.push_back(inherited("ASAN_OPTIONS") + "fast_unwind_on_malloc=0");
     env.push_back(inherited("LSAN_OPTIONS") + "suppressions=" QUORVEL_SOURCE_DIR "/tests/sanitizers/lsan.supp");
     env.push_back(inherited("TSAN_OPTIONS") + "suppressions=" QUORVEL_SOURCE_DIR "/tests/sanitizers/tsan.supp");
-    if (const char* v = std::getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + v);
+    env.push_back(inherited("UBSAN_OPTIONS") + "suppressions=" QUORVEL_SOURCE_DIR "/tests/sanitizers/ubsan.supp");
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
