@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test: Linux natively (end-to-end under
 # its own virtual displays), again under ASan+UBSan, the threaded programs
-# under TSan, and Windows under Wine. Prints each stage's elapsed time.
+# under TSan, and Windows under Wine. Prints each stage's elapsed time. The
+# sanitizer stages also hold a minute-long launcher session each, which runs
+# beside their other tests; the presets hand over the suppression files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,11 +23,12 @@ jobs=$(nproc)
 # Most tests wait on sockets, children and timers rather than the CPU.
 test_jobs=$((jobs * 2))
 
-# Test programs that run threads of ours: the ones worth TSan's time.
+# Test programs that run threads of ours: the ones worth TSan's time, and
+# the self-test that proves TSan still reports a race of ours on the UI thread.
 tsan_programs="bridge_test bridge_gtk_test_posix download_test http_client_test http_page_test
   java_run_test game_launch_test process_run_test process_run_test_posix startup_test glue_test
   uiserver_accept_test_posix uiserver_http_test webview_gtk_test_posix zip_functions_test
-  login_popup_test_posix helpers_test e2e_test_posix"
+  login_popup_test_posix helpers_test e2e_test_posix dispatch_race_posix"
 tsan_labels="^($(echo $tsan_programs | tr ' ' '|'))\$"
 
 stage "Build: Linux and Windows"

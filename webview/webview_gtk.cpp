@@ -7,6 +7,7 @@
 #include <map>
 #include <utility>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -36,12 +37,21 @@ std::string random_hex(size_t bytes) {
     return s;
 }
 
+// GLib hands an idle source's data to the UI thread under locks of its own,
+// which the thread sanitizer cannot see. Both sides take this one too, so the
+// hand-off is visible to it. Never destroyed: any thread may post at exit.
+std::mutex& wakeup_lock() {
+    static auto* m = new std::mutex;
+    return *m;
+}
+
 // What the UI thread's wake-ups reach: it outlives the engine while an idle
 // source still points at it, and such a source then finds the queue closed.
 struct UiThread : std::enable_shared_from_this<UiThread> {
     // Each wake-up is one idle source that runs one function, so functions
     // queued while one of them runs a nested loop still run in order.
     call_queue queue{[this] {
+        std::lock_guard lock(wakeup_lock());
         g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_queued, new std::weak_ptr<UiThread>(weak_from_this()),
                         [](gpointer p) { delete static_cast<std::weak_ptr<UiThread>*>(p); });
         return true;
@@ -49,7 +59,11 @@ struct UiThread : std::enable_shared_from_this<UiThread> {
     LoopState loop;
 
     static gboolean run_queued(gpointer data) {
-        auto self = static_cast<std::weak_ptr<UiThread>*>(data)->lock();
+        std::shared_ptr<UiThread> self;
+        {
+            std::lock_guard lock(wakeup_lock());
+            self = static_cast<std::weak_ptr<UiThread>*>(data)->lock();
+        }
         if (!self || self->loop.error) return G_SOURCE_REMOVE;
         try {
             self->queue.run_one();
