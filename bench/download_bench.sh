@@ -2,10 +2,13 @@
 # Batch downloader throughput next to aria2c and curl (Debian packages
 # aria2, curl, time): 2,000 files of 16 KiB and 20 files of 8 MiB from one
 # local server (files held in memory), 16 transfers at a time. Each tool gets
-# an untimed warm-up, then ROUNDS (default 3) timed runs, taken in turns so
-# that a busy machine hurts all alike; the median counts. Prints files/s,
-# MB/s, the ratio of ours to each peer, and peak memory. Not a test; run by
-# hand after
+# an untimed warm-up, then ROUNDS (default 3) timed runs; the order of the
+# tools turns each round, so that none always goes first or last, and
+# `sync` runs before every step. Every tool is timed the same way, as a
+# whole process. Every run's output is verified: exactly the files asked
+# for, each with the size and SHA-256 of its source. Prints min/median/max
+# seconds, files/s and MB/s at the median, the ratio of the medians, and
+# peak memory. Not a test; run by hand after
 #   cmake --preset linux && cmake --build build/linux --target http_client_test
 # (which builds the libraries linked here).
 set -eu
@@ -36,6 +39,8 @@ while [ $i -lt 20 ]; do cp "$work/seed8m" "$work/root/large/f$i.bin"; i=$((i + 1
 sync
 files=2020
 bytes=$((2000 * 16384 + 20 * 8388608))
+# What every output must hold: each file's size and hash.
+(cd "$work/root" && find . -type f -name 'f*.bin' | sort | xargs sha256sum) >"$work/manifest"
 
 mkfifo "$work/stdin"
 "$work/download_bench" serve "$work/root" <"$work/stdin" >"$work/port" &
@@ -79,33 +84,42 @@ run() {
     eval /usr/bin/time -f "%M" -o "'$work/$name.mem'" "$cmd" >/dev/null 2>"$work/$name.err" || {
         echo "$name failed:"; tail -5 "$work/$name.err"; exit 1; }
     end=$(date +%s.%N)
-    got=$(find "$out" -type f -name 'f*.bin' | wc -l)
-    [ "$got" -eq $files ] || { echo "$name fetched $got of $files files"; exit 1; }
+    got=$(find "$out" -type f | wc -l)
+    [ "$got" -eq $files ] || { echo "$name left $got files, not $files"; exit 1; }
+    (cd "$out" && sha256sum --quiet --strict -c "$work/manifest") >"$work/$name.check" 2>&1 || {
+        echo "$name: files differ from their sources:"; head -5 "$work/$name.check"; exit 1; }
     [ "${timed:-0}" -eq 1 ] || return 0
     echo "$name $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $(cat "$work/$name.mem")" >>"$work/results"
 }
 
 : >"$work/results"
+run_tool() {
+    case $1 in
+    ours) run ours "$work/download_bench" fetch "$work/ours.list" @OUT@ ;;
+    aria2c) run aria2c aria2c -q -j16 -x1 --allow-overwrite=true --auto-file-renaming=false \
+        --file-allocation=none -d @OUT@ -i "$work/aria.list" ;;
+    curl) run curl curl -s --parallel --parallel-max 16 -K "$work/curl.run.cfg" ;;
+    esac
+}
 round=0
 while [ $round -le "$rounds" ]; do
     timed=$([ $round -gt 0 ] && echo 1 || echo 0)
-    run ours "$work/download_bench" fetch "$work/ours.list" @OUT@
-    run aria2c aria2c -q -j16 -x1 --allow-overwrite=true --auto-file-renaming=false \
-        --file-allocation=none -d @OUT@ -i "$work/aria.list"
-    run curl curl -s --parallel --parallel-max 16 -K "$work/curl.run.cfg"
+    # Turned by one each round: ours, aria2c, curl; then aria2c, curl, ours...
+    for k in 0 1 2; do
+        case $(((round + k) % 3)) in 0) run_tool ours ;; 1) run_tool aria2c ;; 2) run_tool curl ;; esac
+    done
     round=$((round + 1))
 done
-# Median wall time (and the peak memory of that run) per tool, in run order.
+# Per tool: min, median (with that run's peak memory) and max wall time.
 for name in ours aria2c curl; do
     awk -v n="$name" '$1 == n' "$work/results" | sort -k2,2 -g |
-        awk '{ l[NR] = $0 } END { print l[int((NR + 1) / 2)] }'
-done >"$work/median"
-mv "$work/median" "$work/results"
+        awk '{ l[NR] = $0; t[NR] = $2 } END { split(l[int((NR + 1) / 2)], m, " "); print m[1], t[1], m[2], t[NR], m[3] }'
+done >"$work/summary"
 
-ours=$(awk '$1 == "ours" { print $2 }' "$work/results")
-printf '%-8s %9s %10s %9s %14s %12s\n' tool seconds files/s MB/s "ours/this" "peak MB"
-while read -r name secs mem; do
-    awk -v n="$name" -v s="$secs" -v m="$mem" -v f=$files -v b=$bytes -v o="$ours" 'BEGIN {
-        printf "%-8s %9.2f %10.0f %9.1f %13.2fx %12.1f\n", n, s, f / s, b / s / 1e6, s / o, m / 1024 }'
-done <"$work/results"
-echo "(ours/this > 1 means ours is faster)"
+ours=$(awk '$1 == "ours" { print $3 }' "$work/summary")
+printf '%-8s %8s %9s %8s %10s %9s %12s %9s\n' tool "min s" "median s" "max s" files/s MB/s "this/ours" "peak MB"
+while read -r name lo med hi mem; do
+    awk -v n="$name" -v lo="$lo" -v s="$med" -v hi="$hi" -v m="$mem" -v f=$files -v b=$bytes -v o="$ours" 'BEGIN {
+        printf "%-8s %8.2f %9.2f %8.2f %10.0f %9.1f %11.2fx %9.1f\n", n, lo, s, hi, f / s, b / s / 1e6, s / o, m / 1024 }'
+done <"$work/summary"
+echo "(files/s and MB/s at the median; this/ours is the ratio of the medians, above 1: ours is faster)"

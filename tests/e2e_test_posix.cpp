@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/helpers.h"
+#include "process/process.h"
 #include "support/file_helpers.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
@@ -200,6 +201,66 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
 
     // The page sees all 34 native functions.
     EXPECT_EQ(r["bound"].size(), 34u);
+}
+
+// Python's zipfile writes the archives: one stored file, and a deflated one
+// (so that it goes to tar) with a link entry.
+const char* const py_archives = R"(
+import sys, zipfile
+outside = sys.argv[1]
+with zipfile.ZipFile("stored.zip", "w", zipfile.ZIP_STORED) as z:
+    z.writestr("config.txt", "from the archive")
+with zipfile.ZipFile("links.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    link = zipfile.ZipInfo("mods")
+    link.create_system, link.external_attr, link.compress_type = 3, 0o120777 << 16, zipfile.ZIP_DEFLATED
+    z.writestr(link, outside)
+    z.writestr("readme.txt", "x" * 1000)
+)";
+
+TEST(EndToEnd, ExtractionReportsOnlyWhatItWroteAndLeavesNoWayOut) {
+    XvfbDisplay display;
+    TempDir dir;
+    fs::copy_file(build_dir() / "QuorvelLauncher", dir.path() / "QuorvelLauncher");
+    fs::copy(fs::path(QUORVEL_SOURCE_DIR) / "tests" / "e2e_ui", dir.path() / "ui", fs::copy_options::recursive);
+    std::ofstream(dir.path() / "ui" / "mode.txt") << "extract";
+    const fs::path outside = dir.path() / "outside";
+    fs::create_directories(outside);
+    std::ofstream(outside / "secret.txt") << "secret";
+    fs::create_directories(dir.path() / "linkdest");
+    fs::create_symlink(outside / "secret.txt", dir.path() / "linkdest" / "config.txt");
+    std::ofstream(dir.path() / "afile.txt") << "a file";
+    std::string out;
+    ASSERT_EQ(run_process({"python3", "-c", py_archives, outside.string()}, dir.path().string(),
+                          [&](const char* d, std::uint64_t n) { out.append(d, static_cast<size_t>(n)); }, 60000),
+              0)
+        << out;
+
+    LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(clean(run.err)) << run.err;
+    bool ok = false;
+    std::string text = load_file_contents(dir.path() / "report.json", ok);
+    ASSERT_TRUE(ok) << "the page wrote no report; stderr: " << run.err;
+    json r = json::parse(text, nullptr, false);
+    ASSERT_FALSE(r.is_discarded()) << text;
+    SCOPED_TRACE(text);
+
+    // The link at the entry's name gave way to the entry's file.
+    EXPECT_EQ(r["linkAtName"]["value"], true);
+    EXPECT_FALSE(fs::is_symlink(dir.path() / "linkdest" / "config.txt"));
+    EXPECT_EQ(load_file_contents(dir.path() / "linkdest" / "config.txt", ok), "from the archive");
+    // A file is no destination.
+    EXPECT_EQ(r["fileAsDest"]["value"], false);
+    EXPECT_EQ(load_file_contents(dir.path() / "afile.txt", ok), "a file");
+    // tar's link out is gone before the call settled; the write stays inside.
+    EXPECT_EQ(r["tarLinks"]["value"], true);
+    EXPECT_EQ(fs::file_size(dir.path() / "game" / "readme.txt"), 1000u);
+    EXPECT_FALSE(fs::is_symlink(dir.path() / "game" / "mods"));
+    EXPECT_EQ(load_file_contents(dir.path() / "game" / "mods" / "x", ok), "planted");
+    std::vector<std::string> in_outside;
+    for (const auto& e : fs::directory_iterator(outside)) in_outside.push_back(e.path().filename().string());
+    EXPECT_EQ(in_outside, std::vector<std::string>{"secret.txt"});
+    EXPECT_EQ(load_file_contents(outside / "secret.txt", ok), "secret");
 }
 
 TEST(EndToEnd, RestartStartsTheSameProgramInItsOwnFolder) {

@@ -10,9 +10,11 @@
 #include "app/state.h"
 #include "support/file_helpers.h"
 #include "support/headless_engine.h"
+#include "support/make_link.h"
 #include "support/temp_dir.h"
 #include "zip/zip.h"
 #include "zip/zip_functions.h"
+#include "zip/zip_io.h"
 
 namespace fs = std::filesystem;
 
@@ -154,6 +156,26 @@ TEST_F(ZipFunctions, ParallelJobsShareNothingButTheTable) {
         EXPECT_EQ(call("native_extract", {u8(tmp.path() / ("z" + std::to_string(i) + ".zip")), u8(dest)}), "true");
         EXPECT_EQ(read_all(dest / "f.txt"), std::string(100000 + i, static_cast<char>('a' + i)));
     }
+}
+
+// After the system tar: the links it made that lead out of the destination
+// go, through a chain too; older links and those that stay inside remain.
+TEST(TarLinks, OnlyNewLinksLeadingOutAreRemoved) {
+    TempDir tmp;
+    fs::path dest = tmp.path() / "game", outside = tmp.path() / "outside";
+    fs::create_directories(dest / "sub");
+    fs::create_directories(outside);
+    if (!make_link(outside, dest / "older", true)) GTEST_SKIP() << "this system makes no links";
+    std::vector<FoundLink> before = zip_links_below(dest);
+    ASSERT_TRUE(make_link(outside, dest / "out", true));
+    ASSERT_TRUE(make_link(dest / "out", dest / "sub" / "chain", true));
+    ASSERT_TRUE(make_link(dest / "sub", dest / "in", true));
+    EXPECT_TRUE(remove_links_leading_out(dest, before));
+    EXPECT_FALSE(fs::exists(dest / "out"));
+    EXPECT_FALSE(fs::exists(dest / "sub" / "chain"));
+    EXPECT_TRUE(is_link(dest / "in"));
+    EXPECT_TRUE(is_link(dest / "older"));
+    EXPECT_TRUE(fs::is_directory(outside));
 }
 
 }  // namespace

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +22,7 @@
 #include "app/state.h"
 #include "process/process.h"
 #include "support/file_helpers.h"
+#include "support/forked_posix.h"
 #include "support/headless_engine.h"
 #include "support/temp_dir.h"
 #include "zip/zip.h"
@@ -245,27 +250,55 @@ TEST_F(ZipInterop, TarFallbackArgumentsAndFailures) {
     setenv("PATH", old_path.c_str(), 1);
 }
 
-TEST_F(ZipInterop, ALinkPlantedByTarIsNotWrittenThroughByTheNextExtraction) {
-    REQUIRE_TOOL("python3", "python3");
-    REQUIRE_TOOL("bsdtar", "libarchive-tools");
-    const char* py_link = R"(
+// A zip of link entries (name, target) and one file, deflated so that it
+// goes to tar.
+const char* const py_links = R"(
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
-    link = zipfile.ZipInfo("mods")
-    link.create_system, link.external_attr, link.compress_type = 3, 0o120777 << 16, zipfile.ZIP_DEFLATED
-    z.writestr(link, sys.argv[2])
-    z.writestr("readme.txt", "x" * 1000)
+    for pair in sys.argv[2:]:
+        name, target = pair.split("=", 1)
+        link = zipfile.ZipInfo(name)
+        link.create_system, link.external_attr, link.compress_type = 3, 0o120777 << 16, zipfile.ZIP_DEFLATED
+        z.writestr(link, target)
+    z.writestr("sub/readme.txt", "x" * 1000)
 )";
+
+TEST_F(ZipInterop, TarLinksLeadingOutAreRemovedThoseInsideAndOlderOnesKept) {
+    REQUIRE_TOOL("python3", "python3");
+    REQUIRE_TOOL("bsdtar", "libarchive-tools");
     fs::path elsewhere = tmp.path() / "elsewhere", dest = tmp.path() / "game";
     fs::create_directories(elsewhere);
-    ASSERT_EQ(run_in(tmp.path(), {"python3", "-c", py_link, "links.zip", elsewhere.string()}, out), 0) << out;
+    fs::create_directories(dest);
+    fs::create_directory_symlink(elsewhere, dest / "older");  // the user's own
+    ASSERT_EQ(run_in(tmp.path(), {"python3", "-c", py_links, "links.zip", "abs=" + elsewhere.string(),
+                                  "sub/up=../../elsewhere", "chain=sub/next", "sub/next=../abs", "in=sub",
+                                  "sub/self=../in/readme.txt", "via-older=older/x"},
+                     out),
+              0)
+        << out;
     ASSERT_EQ(extract_call(tmp.path() / "links.zip", dest), "true");
-    ASSERT_TRUE(fs::is_symlink(dest / "mods")) << "tar planted the link";
+    EXPECT_EQ(read_all(dest / "sub" / "readme.txt"), std::string(1000, 'x'));
+    for (const char* gone : {"abs", "sub/up", "chain", "sub/next", "via-older"})
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dest / gone))) << gone;
+    for (const char* kept : {"in", "sub/self", "older"}) EXPECT_TRUE(fs::is_symlink(dest / kept)) << kept;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(ZipInterop, ALinkPlantedByTarIsGoneBeforeTheNextWrite) {
+    REQUIRE_TOOL("python3", "python3");
+    REQUIRE_TOOL("bsdtar", "libarchive-tools");
+    fs::path elsewhere = tmp.path() / "elsewhere", dest = tmp.path() / "game";
+    fs::create_directories(elsewhere);
+    ASSERT_EQ(run_in(tmp.path(), {"python3", "-c", py_links, "links.zip", "mods=" + elsewhere.string()}, out), 0)
+        << out;
+    ASSERT_EQ(extract_call(tmp.path() / "links.zip", dest), "true");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "mods")));
 
     put(tmp.path() / "stored" / "mods" / "x.txt", "planted");
     std::string err;
     ASSERT_EQ(zip_create(tmp.path() / "stored", {""}, tmp.path() / "stored.zip", err), 1) << err;
     EXPECT_EQ(extract_call(tmp.path() / "stored.zip", dest), "true");
+    EXPECT_EQ(read_all(dest / "mods" / "x.txt"), "planted");
     EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
@@ -293,10 +326,36 @@ TEST(ZipLimitsPosix, MoreThan65535EntriesAreRefusedNotWrapped) {
     REQUIRE_TOOL("unzip", "unzip");
     EXPECT_EQ(run_in(tmp.path(), {"unzip", "-tq", zip.string()}, out), 0) << out;
 
-    items.push_back("e");
-    EXPECT_EQ(zip_create(tmp.path(), items, zip, err), -1);
+}
+
+// The walk knows the count before the first byte: refused then, so the
+// archive is never even created (its folder is missing here, which would
+// give "не удалось создать архив" had it been tried).
+TEST(ZipLimitsPosix, MoreThan65535FilesAreRefusedBeforeTheArchiveExists) {
+    TempDir tmp;
+    // On tmpfs when there is one: 65,536 creations on a disk take seconds.
+    std::string shm = "/dev/shm/quorvel-test-XXXXXX";
+    fs::path src = access("/dev/shm", W_OK) == 0 && mkdtemp(shm.data()) ? fs::path(shm) : tmp.path() / "src";
+    struct Remove {
+        fs::path p;
+        ~Remove() {
+            std::error_code ec;
+            fs::remove_all(p, ec);
+        }
+    } remove_src{src};
+    fs::create_directories(src);
+    for (int i = 0; i < 65536; ++i) {
+        int fd = open((src / std::to_string(i)).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+    std::string err;
+    EXPECT_EQ(zip_create(src, {""}, tmp.path() / "missing" / "out.zip", err), -1);
     EXPECT_EQ(err, "ошибка записи архива");
-    EXPECT_FALSE(fs::exists(zip)) << "a refused archive is not left behind";
+    err.clear();
+    EXPECT_EQ(zip_create(src, {""}, tmp.path() / "out.zip", err), -1);
+    EXPECT_EQ(err, "ошибка записи архива");
+    EXPECT_FALSE(fs::exists(tmp.path() / "out.zip"));
 }
 
 void make_sparse(const fs::path& p, off_t size) {
@@ -314,6 +373,19 @@ TEST(ZipLimitsPosix, FilesTooLargeForTheSizeFieldsAreLeftOut) {
     std::string err;
     EXPECT_EQ(zip_create(tmp.path(), {"ffffffff", "small"}, zip, err), 1) << err;
     EXPECT_EQ(fs::file_size(zip), 30u + 5 + 1 + 46 + 5 + 22);
+}
+
+TEST(ZipLimitsPosix, KnownSizesPastFourGibAreRefusedBeforeAnythingIsRead) {
+    TempDir tmp;
+    // Each fits alone; together they pass 4 GiB. Sparse: reading them would
+    // take seconds, refusing takes none.
+    make_sparse(tmp.path() / "a", 0x80000000ll);
+    make_sparse(tmp.path() / "b", 0x80000000ll);
+    std::string err;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(zip_create(tmp.path(), {"a", "b"}, tmp.path() / "missing" / "out.zip", err), -1);
+    EXPECT_EQ(err, "ошибка записи архива");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(ZipLimitsPosix, AFileThatCannotFitAnArchiveAloneIsLeftOutTheSameWay) {
@@ -350,7 +422,7 @@ TEST(ZipExtractPosix, AFailedWriteIsAFailureAndLeavesNoTruncatedFile) {
     EXPECT_FALSE(fs::exists(dest / "big.bin"));
 }
 
-TEST(ZipExtractPosix, FifosNeitherBlockNorAreWritten) {
+TEST(ZipExtractPosix, FifosNeitherBlockNorStayInTheWay) {
     TempDir tmp;
     put(tmp.path() / "src" / "pipe", "data");
     fs::path zip = tmp.path() / "in.zip", dest = tmp.path() / "dest";
@@ -358,14 +430,63 @@ TEST(ZipExtractPosix, FifosNeitherBlockNorAreWritten) {
     ASSERT_EQ(zip_create(tmp.path() / "src", {""}, zip, err), 1) << err;
     fs::create_directories(dest);
     ASSERT_EQ(mkfifo((dest / "pipe").c_str(), 0600), 0);
+    // Never opened (that could block): removed, and the entry's file made.
     EXPECT_TRUE(zip_extract(zip, dest, err, "")) << err;
-    EXPECT_EQ(fs::status(dest / "pipe").type(), fs::file_type::fifo);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dest / "pipe")));
+    EXPECT_EQ(read_all(dest / "pipe"), "data");
 
     ASSERT_EQ(mkfifo((tmp.path() / "fifo.zip").c_str(), 0600), 0);
     EXPECT_FALSE(zip_extract(tmp.path() / "fifo.zip", dest, err, ""));
     EXPECT_EQ(err, "не удалось открыть архив");
     // Packing passes over one as well.
     EXPECT_EQ(zip_create(tmp.path(), {"fifo.zip"}, tmp.path() / "out.zip", err), 0) << err;
+}
+
+// A stored archive of `count` small files named 0, 1, ... below a folder.
+fs::path small_archive(const TempDir& tmp, int count) {
+    fs::path src = tmp.path() / "src", zip = tmp.path() / "in.zip";
+    for (int i = 0; i < count; ++i) put(src / "d" / std::to_string(i), "x");
+    std::string err;
+    EXPECT_EQ(zip_create(src, {""}, zip, err), count) << err;
+    return zip;
+}
+
+TEST(ZipExtractPosix, AReadOnlyDestinationFails) {
+    TempDir tmp;
+    fs::path zip = small_archive(tmp, 3), dest = tmp.path() / "dest";
+    fs::create_directories(dest);  // root's, 0755: not writable for the child
+    std::string err;
+    int code = as_unprivileged([&] {
+        if (access(dest.c_str(), W_OK) == 0) return 98;
+        return !zip_extract(zip, dest, err, "") && err == "ошибка записи файла" ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0) << "98: the destination was writable, 1: the reader did not fail";
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+// A folder that holds only a few inodes, on a tmpfs of the child's own
+// mount namespace (no one else sees it).
+TEST(ZipExtractPosix, RunningOutOfInodesFailsAtTheFirstFileThatCannotBeMade) {
+    TempDir tmp;
+    fs::path zip = small_archive(tmp, 30), dest = tmp.path() / "small-fs";
+    fs::create_directories(dest);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", dest.c_str(), "tmpfs", 0, "size=1m,nr_inodes=12") != 0)
+            _exit(77);
+        std::string err;
+        bool ok = zip_extract(zip, dest, err, "");
+        std::size_t files = 0;
+        for (auto& e : fs::recursive_directory_iterator(dest)) files += e.is_regular_file();
+        // The root and "d" take two inodes; the files the rest.
+        _exit(!ok && err == "ошибка записи файла" && files > 0 && files < 30 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private tmpfs here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

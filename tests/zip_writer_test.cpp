@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <thread>
 
 #include "app/helpers.h"
@@ -93,6 +94,41 @@ TEST(Crc32, CheckValueTableAndConcurrentFirstUse) {
         std::uint32_t r = crc32_update(0xFFFFFFFFu, data.data(), split);
         EXPECT_EQ(~crc32_update(r, data.data() + split, data.size() - split), ref) << split;
     }
+}
+
+// Every way of computing the CRC against the table-driven definition, one
+// byte at a time, for lengths 0-5000 at offsets 0-15 and a running value
+// carried in.
+TEST(Crc32, EveryPathGivesTheDefinitionsResult) {
+    std::mt19937 rng(20240601);
+    std::string data(5000 + 16, '\0');
+    for (auto& c : data) c = static_cast<char>(rng());
+    const auto& table = crc32_table();
+    auto by_definition = [&](std::uint32_t c, const char* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) c = table[(c ^ static_cast<unsigned char>(p[i])) & 0xFF] ^ (c >> 8);
+        return c;
+    };
+    std::vector<std::size_t> lengths = {0, 1, 15, 16, 17, 63, 64, 65, 255, 256, 257, 5000};
+    for (int i = 0; i < 300; ++i) lengths.push_back(rng() % 5001);
+    int mismatches = 0;
+    for (std::size_t n : lengths)
+        for (std::size_t offset = 0; offset < 16; ++offset) {
+            const char* p = data.data() + offset;
+            std::uint32_t start = offset % 2 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(rng());
+            std::uint32_t want = by_definition(start, p, n);
+            if (crc32_update(start, p, n) != want || crc32_update_tables(start, p, n) != want ||
+                crc32_update_clmul(start, p, n) != want) {
+                ++mismatches;
+                ADD_FAILURE() << "length " << n << ", offset " << offset;
+            }
+        }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(~crc32_update_clmul(0xFFFFFFFFu, "123456789", 9), 0xCBF43926u);
+    std::string digits;
+    for (int i = 0; i < 100; ++i) digits += "123456789";  // long enough for the fold
+    EXPECT_EQ(~crc32_update_clmul(0xFFFFFFFFu, digits.data(), digits.size()),
+              ~by_definition(0xFFFFFFFFu, digits.data(), digits.size()));
+    if (!crc32_clmul_available()) std::printf("(no carry-less multiplication here: the tables alone were checked)\n");
 }
 
 TEST(DosStamp, FieldsAndOutOfRangeYears) {

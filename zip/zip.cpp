@@ -92,24 +92,21 @@ bool copy_bytes(std::FILE* in, std::FILE* out, std::uint64_t count, std::vector<
     return true;
 }
 
-int zip_create(const fs::path& base, const std::vector<fs::path>& items, const fs::path& zip_out, std::string& err) {
-    // Listed before the archive exists, so a new archive never packs itself.
-    std::vector<fs::path> files = file_list(base, items);
+namespace {
+
+// A file that will be packed unless it changes meanwhile, with its name and
+// its size as the file system gives it before reading.
+struct Listed {
+    fs::path file;
+    std::string name;
+    std::optional<std::uint64_t> known;
+};
+
+std::vector<Listed> packable_files(const std::vector<fs::path>& files, const fs::path& base, const fs::path& zip_out) {
     std::error_code ec;
     bool archive_existed = fs::exists(zip_out, ec);
-
-    std::FILE* out = zip_open_write(zip_out);
-    if (!out) {
-        err = err_create;
-        return -1;
-    }
-    const DosStamp stamp = zip_local_stamp();
-    std::vector<char> buf(buffer_size);
-    std::uint64_t offset = 0;
-    std::uint32_t entries = 0;
-    std::string cd;
-    bool too_big = false;
-
+    std::vector<Listed> out;
+    out.reserve(files.size());
     for (const auto& file : files) {
         std::string name = entry_name(file, base);
         // Only names our reader restores as they are: none that climbs out,
@@ -123,8 +120,56 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
         // left out, as one too large for the size fields is; known from its
         // size, it is not read at all (the first pass decides for files
         // that change size). Only the sum of several refuses the archive.
-        if (std::uint64_t known = fs::file_size(file, ec); !ec && !entry_fits(0, 0, 0, name.size(), known)) continue;
-        std::FILE* in = zip_open_read(file);
+        std::optional<std::uint64_t> known;
+        if (std::uint64_t n = fs::file_size(file, ec); !ec) {
+            if (!entry_fits(0, 0, 0, name.size(), n)) continue;
+            known = n;
+        }
+        out.push_back(Listed{file, std::move(name), known});
+    }
+    return out;
+}
+
+// Whether the files could make one archive without zip64, as far as their
+// sizes are known before reading: at most 65535 entries, below 4 GiB.
+bool archive_could_fit(const std::vector<Listed>& files) {
+    if (files.size() > max_entries) return false;
+    std::uint64_t total = end_record_size;
+    for (const auto& f : files) {
+        // Each term is below 2^33 and there are at most 65535: no wrap.
+        total += local_header_size + central_header_size + 2 * f.name.size() + f.known.value_or(0);
+        if (total > max_archive_size) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int zip_create(const fs::path& base, const std::vector<fs::path>& items, const fs::path& zip_out, std::string& err) {
+    // Listed before the archive exists, so a new archive never packs itself.
+    std::vector<Listed> files = packable_files(file_list(base, items), base, zip_out);
+    // No zip64: an archive that cannot hold them all is refused before its
+    // first byte (a file that grows while it is packed is caught below).
+    if (!archive_could_fit(files)) {
+        err = err_write;
+        return -1;
+    }
+
+    std::FILE* out = zip_open_write(zip_out);
+    if (!out) {
+        err = err_create;
+        return -1;
+    }
+    const DosStamp stamp = zip_local_stamp();
+    std::vector<char> buf(buffer_size);
+    std::uint64_t offset = 0;
+    std::uint32_t entries = 0;
+    std::string cd;
+    bool too_big = false;
+
+    for (const Listed& listed : files) {
+        const std::string& name = listed.name;
+        std::FILE* in = zip_open_read(listed.file);
         if (!in) continue;
         FileCloser closer{in};
         std::uint32_t crc = 0;
@@ -157,6 +202,7 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
     if (failed) {
         // A refused archive is only a useless prefix of one; an archive that
         // failed to write stays as it is.
+        std::error_code ec;
         if (too_big && fs::is_regular_file(zip_out, ec)) fs::remove(zip_out, ec);
         err = err_write;
         return -1;
@@ -185,9 +231,21 @@ bool zip_extract_stream(std::FILE* f, const fs::path& dest_dir, std::string& err
         return false;
     }
     std::optional<EndRecord> end = find_end_record(tail);
+    if (!end) {
+        err = err_damaged;
+        return false;
+    }
+    // Zip64 figures, which this reader does not read, go the way of a
+    // compressed archive: to a tool that reads them, so that the archive is
+    // unpacked whole or not at all, never by the part that 32 and 16 bits
+    // can name.
+    if (end->zip64) {
+        err = zip_compressed_marker;
+        return false;
+    }
     // A directory said to run past the end of the file is damaged; checked
     // before anything is allocated for it.
-    if (!end || std::uint64_t{end->cd_offset} + end->cd_size > *size) {
+    if (std::uint64_t{end->cd_offset} + end->cd_size > *size) {
         err = err_damaged;
         return false;
     }
@@ -196,9 +254,17 @@ bool zip_extract_stream(std::FILE* f, const fs::path& dest_dir, std::string& err
         err = err_damaged;
         return false;
     }
+    // A zip64 end record where the directory ends, even without a locator.
+    std::uint64_t end_at = *size - tail.size() + end->at;
+    std::uint64_t cd_end = std::uint64_t{end->cd_offset} + end->cd_size;
+    std::string after_cd;
+    if (cd_end + 4 <= end_at && read_exact(f, cd_end, after_cd, 4) && is_zip64_end_record(after_cd)) {
+        err = zip_compressed_marker;
+        return false;
+    }
 
     std::vector<ZipEntry> entries;
-    if (walk_central_directory(cd, end->entries, skip_prefix, entries) == WalkResult::compressed) {
+    if (walk_central_directory(cd, end->entries, skip_prefix, entries) != WalkResult::ok) {
         err = zip_compressed_marker;
         return false;
     }
@@ -232,8 +298,16 @@ bool zip_extract_stream(std::FILE* f, const fs::path& dest_dir, std::string& err
     for (const auto& p : plan) {
         if (!zip_seek(f, p.data)) continue;
         std::vector<fs::path> parts = entry_parts(p.entry->name);
-        std::FILE* out = zip_open_target(dest_dir, parts, f);
-        if (!out) continue;
+        TargetOutcome how = TargetOutcome::failed;
+        std::FILE* out = zip_open_target(dest_dir, parts, f, how);
+        if (!out) {
+            // A name the file system refuses for itself is passed over; a
+            // destination that cannot take files would refuse the rest too,
+            // and a true answer would claim files that are not there.
+            if (how == TargetOutcome::skipped) continue;
+            err = err_extract_write;
+            return false;
+        }
         // A full disk: the truncated file is of no use, and the rest would
         // fail the same way.
         bool written = copy_bytes(f, out, p.entry->size, buf, Shortfall::stop);

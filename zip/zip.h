@@ -20,11 +20,15 @@ int zip_create(const std::filesystem::path& base, const std::vector<std::filesys
                const std::filesystem::path& zip_out, std::string& err);
 
 // Unpacks a stored archive below dest_dir, leaving out entries whose names
-// begin with skip_prefix, names that could leave dest_dir and targets that
-// are links or lie behind a link leading out of it. False with err
+// begin with skip_prefix, names that could leave dest_dir and names the
+// file system refuses for themselves. A link (or other non-file) at an
+// entry's own name is replaced, never followed. False with err
 // "не удалось открыть архив", "архив повреждён" (also for entries whose
 // data overlaps or runs into the central directory), zip_compressed_marker
-// (an entry needs a decompressor; nothing has been written then), or
-// "ошибка записи файла" (a write failed; that target is removed).
+// (an entry needs a decompressor, or the archive needs zip64 figures;
+// nothing has been written then), or "ошибка записи файла" (the destination
+// could not take a file: not a folder, not writable, full, or a link on the
+// way leads out of it; or a write failed; nothing more is written and a
+// partial target is removed).
 bool zip_extract(const std::filesystem::path& archive, const std::filesystem::path& dest_dir, std::string& err,
                  const std::string& skip_prefix);

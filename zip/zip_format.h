@@ -15,7 +15,15 @@
 // use may come from several threads at once.
 const std::array<std::uint32_t, 256>& crc32_table();
 // c is the running value: start with 0xFFFFFFFF, complement at the end.
+// Carry-less multiplication where the processor has it (checked at run
+// time), the tables otherwise; the same result either way.
 std::uint32_t crc32_update(std::uint32_t c, const void* data, std::size_t n);
+// The two ways, for tests and benchmarks: sixteen bytes a step through the
+// tables; and carry-less multiplication for whole 16-byte blocks of at
+// least 64 bytes, the tables for the rest and on processors without it.
+std::uint32_t crc32_update_tables(std::uint32_t c, const void* data, std::size_t n);
+std::uint32_t crc32_update_clmul(std::uint32_t c, const void* data, std::size_t n);
+bool crc32_clmul_available();
 std::uint32_t crc32_of(std::string_view bytes);
 
 // DOS time and date as the records hold them.
@@ -78,10 +86,17 @@ struct EndRecord {
     std::uint16_t entries = 0;
     std::uint32_t cd_size = 0;
     std::uint32_t cd_offset = 0;
+    std::size_t at = 0;  // where the record begins in the tail
+    // The count or an offset is a zip64 placeholder (0xFFFF, 0xFFFFFFFF),
+    // or a zip64 end record locator stands right before the record: the
+    // real figures are elsewhere, and this reader does not read them.
+    bool zip64 = false;
 };
 // Searches the tail of an archive backwards for the end record; the match
 // nearest the end wins.
 std::optional<EndRecord> find_end_record(std::string_view tail);
+// Whether the bytes begin with the signature of a zip64 end record.
+bool is_zip64_end_record(std::string_view bytes);
 
 struct ZipEntry {
     std::string name;  // UTF-8 bytes as the central directory holds them
@@ -89,11 +104,17 @@ struct ZipEntry {
     std::uint32_t offset = 0;  // of the local header
 };
 
-enum class WalkResult { ok, compressed };
+enum class WalkResult {
+    ok,
+    compressed,  // a file entry needs a decompressor
+    zip64,       // a record needs zip64 fields, or there are more records than the count
+};
 // Visits at most `entries` central directory records, stopping quietly at
 // the first malformed one. Keeps file entries whose names do not begin with
 // skip_prefix (when it is not empty). A compressed file entry anywhere
-// refuses the whole archive.
+// refuses the whole archive; so does a record whose size or offset is the
+// zip64 placeholder 0xFFFFFFFF (or its disk 0xFFFF), and a well-formed
+// record after the last one counted (a count that wrapped past 65535).
 WalkResult walk_central_directory(std::string_view cd, std::uint16_t entries, const std::string& skip_prefix,
                                   std::vector<ZipEntry>& kept);
 

@@ -1,12 +1,15 @@
 #include "zip/zip_functions.h"
 
+#include <set>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "app/threads.h"
 #include "app/helpers.h"
 #include "process/process.h"
 #include "zip/zip.h"
+#include "zip/zip_io.h"
 
 namespace fs = std::filesystem;
 
@@ -43,6 +46,20 @@ std::vector<std::string> tar_arguments(const std::string& program, const fs::pat
     return {program, "-xf", path_to_utf8(archive), "-C", path_to_utf8(dest), "--exclude", "META-INF"};
 }
 
+bool remove_links_leading_out(const fs::path& dest, const std::vector<FoundLink>& before) {
+    std::set<std::tuple<fs::path, std::uint64_t, std::uint64_t>> old;
+    for (const auto& l : before) old.emplace(l.path, l.device, l.index);
+    // All are judged first, so that a chain is judged with every link of it
+    // still in place.
+    std::vector<fs::path> leading_out;
+    for (const auto& l : zip_links_below(dest))
+        if (!old.count({l.path, l.device, l.index}) && !zip_link_stays_inside(l.path, dest))
+            leading_out.push_back(l.path);
+    bool removed = true;
+    for (const auto& p : leading_out) removed = zip_remove_link(p) && removed;
+    return removed;
+}
+
 bool extract_archive(const std::string& archive, const std::string& dest) {
     auto to_path = page_path(dest);
     auto from_path = page_path(archive);
@@ -57,8 +74,13 @@ bool extract_archive(const std::string& archive, const std::string& dest) {
     // Nothing is written yet: the whole archive goes to tar.
     std::string program = tar_program();
     if (program.empty()) return false;
+    // tar makes link entries as they are, and a later write into the game
+    // folder (the page's own, or another extraction's) would follow them:
+    // the links it made that lead out of the destination go.
+    std::vector<FoundLink> before = zip_links_below(to);
     std::string output;
-    return run_capture(tar_arguments(program, from, to), output, tar_wait_ms) == 0;
+    if (run_capture(tar_arguments(program, from, to), output, tar_wait_ms) != 0) return false;
+    return remove_links_leading_out(to, before);
 }
 
 void extract_job(const std::string& id, const std::string& archive, const std::string& dest) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/bridge.h"
+#include "zip/zip_io.h"
 
 // [base folder, archive, [items...]]. A failure is also told to the user as
 // an "onGameLog" line before the call settles.
@@ -20,8 +21,13 @@ void zip_job(const std::string& id, const std::string& base, const std::string& 
 void extract_job(const std::string& id, const std::string& archive, const std::string& dest);
 
 // Unpacks archive into dest (created first), handing a compressed archive
-// to the system tar; true on success.
+// (or one with zip64 records) to the system tar; true on success. After tar,
+// the links it made that lead out of dest are removed (false when one
+// cannot be).
 bool extract_archive(const std::string& archive, const std::string& dest);
+// Removes every link below dest that is not among `before` (by path and
+// identity) and leads out of dest; true when all such links are gone.
+bool remove_links_leading_out(const std::filesystem::path& dest, const std::vector<FoundLink>& before);
 
 // The system tar that unpacks compressed archives: tar.exe in the Windows
 // system folder, bsdtar on Linux. Empty when it cannot be named.

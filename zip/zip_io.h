@@ -18,13 +18,46 @@ extern const NameRules native_name_rules;
 std::FILE* zip_open_read(const std::filesystem::path& p);
 // "wb": created or truncated.
 std::FILE* zip_open_write(const std::filesystem::path& p);
-// dest_dir / parts..., opened "wb" for an extracted entry; the folders on
-// the way are made. Nothing is followed or written through a link: nullptr
-// when a folder on the way is not a folder or is a link that leads out of
-// dest_dir, or when the target is a link, is not a regular file, or is the
-// file open as `archive` (which may be null, or a stream without a file).
+// Why zip_open_target gave no file.
+enum class TargetOutcome {
+    opened,
+    skipped,  // a name the file system refuses for itself, or the archive itself
+    failed,   // the destination cannot take the file
+};
+// dest_dir / parts..., opened for writing an extracted entry; the folders
+// on the way are made. Nothing is followed or written through a link. A
+// new file is created (never truncated: on ext4 that would force its data
+// to disk at close); an existing regular file is truncated when it has
+// bytes; a link or other non-folder that is not a regular file at the
+// target's name is removed (the link itself) and a file made in its place.
+// nullptr with `how`:
+// - skipped: a name too long, or with characters the file system forbids;
+//   or the target is the file open as `archive` (which may be null, or a
+//   stream without a file);
+// - failed: dest_dir or a folder on the way is not a folder, or is a link
+//   leading out of dest_dir; a folder at the target's name; no permission,
+//   a read-only file system, no space or inodes left, and the like.
 std::FILE* zip_open_target(const std::filesystem::path& dest_dir, const std::vector<std::filesystem::path>& parts,
-                           std::FILE* archive);
+                           std::FILE* archive, TargetOutcome& how);
+// A link below a folder: a symbolic link (on Windows any reparse point, a
+// junction too), and the identity of the link itself (device and inode, or
+// volume and file index), so that one made anew under an old name differs.
+struct FoundLink {
+    std::filesystem::path path;
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FoundLink&) const = default;
+};
+// Every link below dir, none followed; folders that cannot be listed are
+// passed over.
+std::vector<FoundLink> zip_links_below(const std::filesystem::path& dir);
+// Whether the link, followed to its end through any chain of links, leads
+// to dir or below it. A link that cannot be followed to its end (a loop, or
+// on Windows a target that does not exist) counts as leading out.
+bool zip_link_stays_inside(const std::filesystem::path& link, const std::filesystem::path& dir);
+// Removes the link itself, never what it leads to.
+bool zip_remove_link(const std::filesystem::path& link);
+
 // 64-bit seek from the start.
 bool zip_seek(std::FILE* f, std::uint64_t offset);
 // The size of an open file (its position is left at the end).

@@ -128,6 +128,7 @@ async function restartFlow() {
 
 fetch('mode.txt').then((r) => (r.ok ? r.text() : '')).then((mode) => {
   if (mode.trim() === 'restart') return restartFlow();
+  if (mode.trim() === 'extract') return extractFlow();  // extract.js
   return main().catch((e) => report.errors.push('main: ' + String(e))).finally(async () => {
     await window.native_writeText('report.json', JSON.stringify(report, null, 1));
     window.native_window('close');
