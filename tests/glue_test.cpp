@@ -71,7 +71,7 @@ TEST(Glue, OriginGateForAllowListsWithoutPorts) {
     EXPECT_EQ(webview::allowed_host_pattern("http://127.0.0.1:5000/"), "");
     EXPECT_EQ(webview::allowed_host_pattern(""), "");
     EXPECT_EQ(webview::origin_gated("http://127.0.0.1:5000", "go();"),
-              "if (window.location.origin === \"http://127.0.0.1:5000\") {\ngo();}\n");
+              "if (window === window.top && window.location.origin === \"http://127.0.0.1:5000\") {\ngo();}\n");
 }
 
 TEST(Glue, StrictUtf8) {

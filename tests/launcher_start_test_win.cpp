@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/self_copy_win.h"
 #include "support/temp_dir.h"
@@ -150,4 +152,111 @@ TEST_F(LauncherStart, WithoutTheRuntimeItAsksAndADeclineEndsQuietly) {
     EXPECT_EQ(o.exit_code, 1u) << "no other box follows the decline";
 }
 
+// The launcher's visible engine window, or null.
+HWND engine_window_of(DWORD pid) {
+    BoxSearch s{pid};
+    EnumWindows(
+        [](HWND h, LPARAM lp) -> BOOL {
+            auto* search = reinterpret_cast<BoxSearch*>(lp);
+            wchar_t cls[32] = {};
+            DWORD owner = 0;
+            GetWindowThreadProcessId(h, &owner);
+            if (owner == search->pid && GetClassNameW(h, cls, 32) && std::wstring(cls) == L"QuorvelEngineWindow" &&
+                IsWindowVisible(h)) {
+                search->found = h;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+std::vector<std::string> lines_of(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// With a loader that hands it the WebView2 stand-in, the launcher gets as far
+// as its first page; what it asked of WebView2 until then is in the journal.
+TEST_F(LauncherStart, OnTheStandInItTurnsTheStatusBarOffAddsTheGlueOnceAndBindsCommonControls6) {
+    TempDir dir;
+    fs::path folder = launcher_folder(dir, false);
+    fs::copy_file(fs::path(own_exe_path()).parent_path() / L"webview2-stand-in" / L"WebView2Loader.dll",
+                  folder / L"WebView2Loader.dll");
+    fs::path journal = folder / L"journal.txt";
+    SetEnvironmentVariableW(L"QUORVEL_WV2_JOURNAL", journal.c_str());
+    std::wstring exe = (folder / L"QuorvelLauncher.exe").wstring();
+    std::wstring line = L"\"" + exe + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    BOOL started = CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi);
+    SetEnvironmentVariableW(L"QUORVEL_WV2_JOURNAL", nullptr);
+    ASSERT_TRUE(started);
+
+    auto navigated = [&] {
+        for (const auto& l : lines_of(journal))
+            if (l.rfind("Navigate ", 0) == 0) return true;
+        return false;
+    };
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!navigated() && std::chrono::steady_clock::now() < until && WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
+    }
+    HWND window = engine_window_of(pi.dwProcessId);
+    EXPECT_NE(window, nullptr);
+    if (window) PostMessageW(window, WM_CLOSE, 0, 0);  // closed from the system: a normal end
+    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 99);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    EXPECT_EQ(code, 0u);
+
+    std::vector<std::string> lines = lines_of(journal);
+    ASSERT_FALSE(lines.empty());
+    // Wine 8 answers 5.81 from both of its comctl32 copies; the file shows
+    // which assembly the system bound.
+    std::string comctl = lines[0];
+    for (auto& c : comctl) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(comctl.rfind("comctl32 6.", 0) == 0 ||
+                comctl.find("\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0.") != std::string::npos)
+        << lines[0];
+    size_t glue_additions = 0;
+    bool status_bar_off = false, dev_tools_off = false;
+    std::string first_address;
+    for (const auto& l : lines) {
+        if (l.rfind("Navigate ", 0) == 0) {
+            first_address = l.substr(9);
+            break;
+        }
+        if (l == "AddScriptToExecuteOnDocumentCreated") ++glue_additions;
+        if (l == "put_IsStatusBarEnabled 0") status_bar_off = true;
+        if (l == "put_AreDevToolsEnabled 0") dev_tools_off = true;
+    }
+    EXPECT_TRUE(status_bar_off);
+    EXPECT_TRUE(dev_tools_off);
+    EXPECT_GE(glue_additions, 1u);
+    EXPECT_LE(glue_additions, 3u);
+    EXPECT_EQ(first_address.rfind("http://127.0.0.1:", 0), 0u) << first_address;
+}
+
 }  // namespace
+
+// What the system reads from the executable before any code runs.
+TEST(LauncherResources, ManifestAsksForCommonControls6AndLeavesDpiAwarenessToStartUp) {
+    HMODULE exe = LoadLibraryExW(launcher_exe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(exe, nullptr);
+    HRSRC res = FindResourceW(exe, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(res, nullptr);
+    HGLOBAL data = LoadResource(exe, res);
+    std::string manifest(static_cast<const char*>(LockResource(data)), SizeofResource(exe, res));
+    FreeLibrary(exe);
+    for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                             "publicKeyToken=\"6595b64144ccf1df\"", "level=\"asInvoker\"",
+                             "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos) << "the run-time declaration would lose";
+}

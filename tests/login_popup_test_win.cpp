@@ -112,6 +112,9 @@ TEST(LoginWindowWin, OwnedCentredModalWindowThatAMatchTakesDown) {
     EXPECT_TRUE(IsWindowVisible(popup));
     EXPECT_FALSE(IsWindowEnabled(m.hwnd));
     EXPECT_EQ(icons_of(popup), "no-big no-small");  // this program has no icon resource
+    // Typing goes to the e-mail field at once, not to the empty host window.
+    ASSERT_NE(popup_view(), nullptr);
+    EXPECT_EQ(focus_while_active(popup), fake_wv2::state_of(popup_view()).page_window);
 
     // A second call is refused; the first keeps its window.
     native_msLogin("second", json::array({"https://other.example/", "x:"}));

@@ -216,6 +216,42 @@ TEST_F(GtkEngineTest, ForeignOriginsCannotCallBindings) {
     EXPECT_EQ(frame["glue"], "undefined/undefined");
 }
 
+// A foreign page that sets traps for what the launcher sends its own page.
+const char* trap_page = R"HTML(<!doctype html><script>
+var seen = [];
+window.__webview__ = { onReply: function (id, status, result) { seen.push('reply:' + result); } };
+window.onGameLog = function (text) { seen.push('event:' + text); };
+window.tell = function () { document.title = 'seen:' + seen.join(','); };
+document.title = 'ready';
+</script>)HTML";
+
+TEST_F(GtkEngineTest, AForeignPageNeverSeesRepliesOrEvents) {
+    PageSite own, other;
+    other.pages["/trap"] = trap_page;
+    auto e = webview::create({});
+    e->set_allowed_origin(own.server.origin());
+    std::string seen;
+    TitleFn title_fn = [&](const std::string& t) {
+        if (t == "ready") {
+            e->resolve("0123456789abcdef0123456789abcdef", 0, "\"token\"");
+            e->eval("window.onGameLog&&window.onGameLog(\"line\")");
+            // Behind the reply (queued) and the event, and not through the
+            // engine, which would not run it here.
+            e->dispatch([&] {
+                webkit_web_view_evaluate_javascript(view_of(*e), "tell()", -1, nullptr, nullptr, nullptr, nullptr,
+                                                    nullptr);
+            });
+        } else if (t.rfind("seen:", 0) == 0) {
+            seen = t;
+            e->terminate();
+        }
+    };
+    g_signal_connect(view_of(*e), "notify::title", G_CALLBACK(on_title), &title_fn);
+    e->navigate(other.url("/trap"));
+    ASSERT_TRUE(run_guarded(*e));
+    EXPECT_EQ(seen, "seen:");
+}
+
 TEST_F(GtkEngineTest, OwnedWindowIsModalAndGetsNoBindingsOfAnother) {
     PageSite site;
     site.pages["/probe"] =

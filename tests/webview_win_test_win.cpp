@@ -309,6 +309,7 @@ TEST(WinEngineWebView2, PageFillsTheWindowAndGetsTheGlueOnlyForTheAllowedOrigin)
     PageEngine e;
     ASSERT_NE(e.view, nullptr);
     EXPECT_FALSE(e.state().dev_tools);
+    EXPECT_FALSE(e.state().status_bar) << "no address bubble over a hovered link";
     // The user data folder lives under the roaming application data.
     wchar_t appdata[MAX_PATH] = {};
     ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appdata)));
@@ -324,6 +325,7 @@ TEST(WinEngineWebView2, PageFillsTheWindowAndGetsTheGlueOnlyForTheAllowedOrigin)
     EXPECT_TRUE(e.state().live_scripts.empty()) << "no origin allowed yet";
     e.w->set_allowed_origin(origin);
     e.w->bind("native_b", [](const std::string&, const std::string&, void*) {}, nullptr);
+    e.w->navigate(origin + std::string("/"));
     pump_pending();
     ASSERT_EQ(e.state().live_scripts.size(), 1u);
     const std::wstring& glue = e.state().live_scripts[0];
@@ -333,8 +335,7 @@ TEST(WinEngineWebView2, PageFillsTheWindowAndGetsTheGlueOnlyForTheAllowedOrigin)
         EXPECT_NE(glue.find(wide(part)), std::wstring::npos) << part;
 
     e.w->navigate("");
-    e.w->navigate(origin + std::string("/"));
-    EXPECT_EQ(e.state().navigated, (std::vector<std::wstring>{L"about:blank", page}));
+    EXPECT_EQ(e.state().navigated, (std::vector<std::wstring>{page, L"about:blank"}));
     e.w->set_title("ok\xC3\x28");
     EXPECT_EQ(title_of(e.hwnd), L"");
 
@@ -352,14 +353,83 @@ TEST(WinEngineWebView2, PageFillsTheWindowAndGetsTheGlueOnlyForTheAllowedOrigin)
 
 TEST(WinEngineWebView2, TheFirstDocumentRunsTheGlueWhenNavigatedRightAfterBinding) {
     PageEngine e;
-    // As start-up does it: origin, bindings and the address in one go.
+    // As start-up does it: origin, bindings and the address in one go; the
+    // glue goes to the browser process once, not once per binding.
     e.w->set_allowed_origin(origin);
-    e.w->bind("native_a", [](const std::string& r) { return r; });
+    for (int i = 0; i < 34; ++i) e.w->bind("native_" + std::to_string(i), [](const std::string& r) { return r; });
     e.w->navigate(origin + std::string("/"));
     pump_pending();
+    EXPECT_EQ(e.state().scripts_added, 1u);
     EXPECT_EQ(e.state().source, page);
     ASSERT_EQ(e.state().document_scripts.size(), 1u);
-    EXPECT_NE(e.state().document_scripts[0].find(wide(webview::bind_script("native_a"))), std::wstring::npos);
+    for (const char* name : {"native_0", "native_33"})
+        EXPECT_NE(e.state().document_scripts[0].find(wide(webview::bind_script(name))), std::wstring::npos) << name;
+
+    // Bound later: the loaded page gets the name at once, the next documents
+    // with the glue.
+    e.w->bind("native_late", [](const std::string& r) { return r; });
+    pump_pending();
+    EXPECT_EQ(e.state().executed.back(), wide(webview::origin_gated(origin, webview::bind_script("native_late"))));
+    ASSERT_EQ(e.state().live_scripts.size(), 1u);
+    EXPECT_NE(e.state().live_scripts[0].find(wide(webview::bind_script("native_late"))), std::wstring::npos);
+}
+
+TEST(WinEngineWebView2, RepliesAndEventsRunOnlyInTheTopFrameOfTheOwnOrigin) {
+    // A link the page followed shows a foreign document; what is sent then
+    // must not run there (the stand-in runs no script: each text must carry
+    // the shared gate).
+    PageEngine e;
+    e.w->set_allowed_origin(origin);
+    e.w->navigate(origin + std::string("/"));
+    pump_pending();
+    EXPECT_FALSE(fake_wv2::start_navigation(e.view, L"https://foreign.example/"));
+    size_t before = e.state().executed.size();
+    const std::string event = "window.onGameLog&&window.onGameLog(\"line\")";
+    e.w->resolve("0123456789abcdef0123456789abcdef", 0, "\"token\"");
+    e.w->eval(event);
+    pump_pending();
+    EXPECT_EQ(std::vector<std::wstring>(e.state().executed.begin() + static_cast<long>(before), e.state().executed.end()),
+              (std::vector<std::wstring>{
+                  wide(webview::origin_gated(origin, event)),
+                  wide(webview::origin_gated(origin, webview::reply_script("0123456789abcdef0123456789abcdef", 0,
+                                                                         "\"token\""))),
+              }));
+}
+
+TEST(WinEngineWebView2, ActivationAndFocusOfTheHostGoIntoThePage) {
+    PageEngine e;
+    HWND page_window = e.state().page_window;
+    ASSERT_NE(page_window, nullptr);
+    ShowWindow(e.hwnd, SW_SHOW);
+    // Away and back, as with Alt+Tab or a dialog that closed.
+    auto other = webview::create_window_only(webview::options{});
+    ShowWindow(hwnd_of(*other), SW_SHOW);
+    SetActiveWindow(hwnd_of(*other));
+    size_t moves = e.state().focus_moves;
+    EXPECT_EQ(focus_while_active(e.hwnd), page_window) << "not left on the host window";
+    EXPECT_GT(e.state().focus_moves, moves);
+
+    moves = e.state().focus_moves;
+    SetFocus(e.hwnd);
+    EXPECT_GT(e.state().focus_moves, moves);
+    EXPECT_EQ(focus_while_active(e.hwnd), page_window);
+}
+
+TEST(WinEngineWebView2, AQuitWhileCreatingEndsTheCreationAndStillEndsTheLoop) {
+    // A runtime that never answers must not keep the process alive.
+    fake_wv2::Plan plan;
+    plan.controller_answers = false;
+    fake_wv2::Installed fake(plan);
+    PostQuitMessage(7);
+    try {
+        webview::create(webview::options{});
+        FAIL() << "created";
+    } catch (const std::exception& ex) {
+        EXPECT_STREQ(ex.what(), "CreateCoreWebView2Controller: 0x800704C7");
+    }
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 7u);
 }
 
 TEST(WinEngineWebView2, MovingTheWindowTellsWebView2) {
@@ -389,7 +459,8 @@ TEST(WinEngineWebView2, CallsSettleInPostingOrderOnlyFromTheAllowedOrigin) {
     fake_wv2::post_message(e.view, page, call("nobody", "native_missing"));
     pump_pending();
     ASSERT_EQ(e.state().executed.size(), binds + 1);
-    EXPECT_EQ(e.state().executed[binds], wide(webview::reply_script("one", 0, "[1,\"\xD0\xB6\"]")));
+    EXPECT_EQ(e.state().executed[binds],
+              wide(webview::origin_gated(origin, webview::reply_script("one", 0, "[1,\"\xD0\xB6\"]"))));
 
     // A sync call never overtakes an earlier async one.
     std::vector<std::wstring> want;
@@ -397,7 +468,7 @@ TEST(WinEngineWebView2, CallsSettleInPostingOrderOnlyFromTheAllowedOrigin) {
         std::string id = "c" + std::to_string(i);
         fake_wv2::post_message(e.view, page,
                                call(id, i % 3 ? "native_sync" : "native_async", "[" + std::to_string(i) + "]"));
-        want.push_back(wide(webview::reply_script(id, 0, "[" + std::to_string(i) + "]")));
+        want.push_back(wide(webview::origin_gated(origin, webview::reply_script(id, 0, "[" + std::to_string(i) + "]"))));
     }
     pump_pending();
     std::vector<std::wstring> got(e.state().executed.begin() + static_cast<long>(binds) + 1, e.state().executed.end());
@@ -421,7 +492,7 @@ TEST(WinEngineWebView2, CallsSettleInPostingOrderOnlyFromTheAllowedOrigin) {
     ASSERT_EQ(executed.size() - before, static_cast<size_t>(threads * per_thread));
     std::vector<int> next(threads, 0);
     for (size_t k = before; k < executed.size(); ++k) {
-        std::wstring id = executed[k].substr(executed[k].find(L'"') + 1);
+        std::wstring id = executed[k].substr(executed[k].find(L"onReply(\"") + 9);
         int t = std::stoi(id);
         int i = std::stoi(id.substr(id.find(L'-') + 1));
         ASSERT_EQ(i, next[static_cast<size_t>(t)]) << "thread " << t;

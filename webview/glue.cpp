@@ -174,7 +174,9 @@ std::string allowed_host_pattern(const std::string& origin) {
 }
 
 std::string origin_gated(const std::string& origin, const std::string& script) {
-    return "if (window.location.origin === " + js_quote(origin) + ") {\n" + script + "}\n";
+    // Neither window.top nor location.origin can be redefined by a page.
+    return "if (window === window.top && window.location.origin === " + js_quote(origin) + ") {\n" + script +
+           "}\n";
 }
 
 bool is_valid_utf8(const std::string& s) {
@@ -234,6 +236,15 @@ void bound_engine::bind(const std::string& name, bind_fn fn, void* arg) {
 
 void bound_engine::resolve(const std::string& id, int status, const std::string& result) {
     dispatch([this, script = reply_script(id, status, result)] { eval(script); });
+}
+
+void bound_engine::eval(const std::string& js) {
+    run_script(allowed_origin_.empty() ? js : origin_gated(allowed_origin_, js));
+}
+
+void bound_engine::set_allowed_origin(const std::string& origin) {
+    allowed_origin_ = origin;
+    refresh_glue();
 }
 
 void bound_engine::add_binding(const std::string& name, binding b) {

@@ -39,8 +39,9 @@ std::string origin_of(const std::string& url);
 // script allow lists take no port; empty for anything else.
 std::string allowed_host_pattern(const std::string& origin);
 
-// script wrapped so that it runs only on a page of exactly that origin
-// (port included).
+// script wrapped so that it runs only in the top frame of a page of exactly
+// that origin (port included): the one rule for the glue, replies and
+// events alike. Elsewhere it does nothing.
 std::string origin_gated(const std::string& origin, const std::string& script);
 
 // True when the text is valid UTF-8 (no overlongs, surrogates or values
@@ -62,17 +63,24 @@ void run_binding(const binding& b, const std::string& id, const std::string& par
 
 // What every engine does alike with its bound names: binding a name again
 // replaces its function, and replies go to the page as script on the UI
-// thread.
+// thread. Once an origin is allowed, every script (replies, events, eval)
+// runs only in the top frame of a page of that origin, so a foreign page
+// shown in the window never sees them.
 class bound_engine : public engine {
 public:
     void bind(const std::string& name, sync_fn fn) override;
     void bind(const std::string& name, bind_fn fn, void* arg) override;
     void resolve(const std::string& id, int status, const std::string& result) override;
+    void eval(const std::string& js) final;
+    void set_allowed_origin(const std::string& origin) override;
 
 protected:
     // Puts the current names into the glue of the documents to come.
     virtual void refresh_glue() = 0;
+    // Evaluates script text in the page as it is.
+    virtual void run_script(const std::string& js) = 0;
     std::map<std::string, binding> bindings_;
+    std::string allowed_origin_;
 
 private:
     void add_binding(const std::string& name, binding b);

@@ -56,7 +56,9 @@ public:
     virtual void terminate() = 0;
 
     // Page calls are answered only for this origin ("http://127.0.0.1:PORT")
-    // and only from the top frame; empty allows none.
+    // and only from the top frame; empty allows none. Once it is set,
+    // replies and eval's scripts run only in the top frame of a page of this
+    // origin and do nothing in any other document.
     virtual void set_allowed_origin(const std::string& origin) = 0;
     virtual void on_navigation_start(navigation_fn fn) = 0;
     virtual void on_close_request(close_fn fn) = 0;

@@ -169,7 +169,7 @@ public:
 
     void dispatch(std::function<void()> f) override { ui_->queue.push(std::move(f)); }
 
-    void eval(const std::string& js) override {
+    void run_script(const std::string& js) override {
         if (!view_) return;
         // Scripts that are not valid UTF-8 run as an empty script.
         const std::string& text = is_valid_utf8(js) ? js : empty_;
@@ -224,11 +224,6 @@ public:
         ui_->queue.push([ui = std::weak_ptr<UiThread>(ui_)] {
             if (auto p = ui.lock()) quit_loop(p->loop);
         });
-    }
-
-    void set_allowed_origin(const std::string& origin) override {
-        allowed_origin_ = origin;
-        refresh_glue();
     }
 
     void on_navigation_start(navigation_fn fn) override { nav_ = std::move(fn); }
@@ -357,7 +352,6 @@ private:
     WebKitWebView* view_ = nullptr;
     WebKitUserContentManager* ucm_ = nullptr;
     std::string handler_name_;
-    std::string allowed_origin_;
     navigation_fn nav_;
     std::string presented_;  // the last address the hook was asked about
     bool presented_go_ = true;

@@ -23,7 +23,6 @@
 #include "webview/call_queue.h"
 #include "webview/com_win.h"
 #include "webview/glue.h"
-#include "webview/json_text.h"
 #include "webview/loader_win.h"
 
 namespace webview {
@@ -200,6 +199,9 @@ public:
         got = webview_->get_Settings(settings.put());
         check("get_Settings", got, settings.get());
         check("put_AreDevToolsEnabled", settings->put_AreDevToolsEnabled(debug_ ? TRUE : FALSE));
+        // A borderless launcher has no corner for the address bubble of a
+        // hovered link.
+        check("put_IsStatusBarEnabled", settings->put_IsStatusBarEnabled(FALSE));
 
         auto on_message = message_handler::make(
             IID_ICoreWebView2WebMessageReceivedEventHandler,
@@ -224,7 +226,7 @@ public:
 
     void dispatch(std::function<void()> f) override { queue_.push(std::move(f)); }
 
-    void eval(const std::string& js) override {
+    void run_script(const std::string& js) override {
         if (!webview_) return;
         // Scripts that are not valid UTF-8 run as an empty script.
         webview_->ExecuteScript(strict_wide(js).c_str(), nullptr);
@@ -235,6 +237,12 @@ public:
         std::wstring w = strict_wide(url);
         // An address that cannot name anything shows a blank page.
         if (w.empty()) w = L"about:blank";
+        // Bindings and the origin set up before the first page go into the
+        // glue in one go, now.
+        if (!navigated_) {
+            navigated_ = true;
+            if (std::exchange(glue_stale_, false)) replace_glue();
+        }
         // WebView2 applies the glue only to documents created after it
         // confirmed it; until then the address waits (the latest one wins).
         if (glue_pending_) {
@@ -289,10 +297,6 @@ public:
             PostThreadMessageW(ui_thread_, WM_QUIT, 0, 0);
     }
 
-    void set_allowed_origin(const std::string& origin) override {
-        allowed_origin_ = origin;
-        refresh_glue();
-    }
     void on_navigation_start(navigation_fn fn) override { on_navigation_ = std::move(fn); }
     void on_close_request(close_fn fn) override { on_close_ = std::move(fn); }
 
@@ -310,10 +314,17 @@ public:
             if (controller_) controller_->NotifyParentWindowPositionChanged();
             break;
         case WM_ACTIVATE:
-            // Keys go to the page, not to the empty host window.
-            if (LOWORD(wp) != WA_INACTIVE && controller_)
-                controller_->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
-            break;
+            // Keys go to the page, not to the empty host window; the default
+            // handling would set the focus back to the host.
+            if (LOWORD(wp) == WA_INACTIVE || !controller_) break;
+            controller_->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+            return 0;
+        case WM_SETFOCUS:
+            // The focus given back to the window after a dialog or an owned
+            // window closed.
+            if (!controller_) break;
+            controller_->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+            return 0;
         case WM_CLOSE: {
             bool keep = false;
             if (on_close_) {
@@ -367,24 +378,23 @@ private:
         if (!got) throw step_error(step, E_POINTER);
     }
 
-    // Messages of every window of this thread run while creation waits; a
-    // quit among them is kept for the loop that comes after.
+    // Messages of every window of this thread run while creation waits. A
+    // quit among them cancels the creation at the step it waited for (a
+    // runtime that never answers cannot keep the process alive), and is
+    // posted again for the loop that comes after.
     void pump_until(const Creation& state) {
-        bool quit = false;
-        WPARAM quit_code = 0;
         while (!state.done) {
             MSG msg;
             BOOL got = GetMessageW(&msg, nullptr, 0, 0);
             if (got == -1) throw step_error("GetMessageW", last_error_hr());
             if (got == 0) {
-                quit = true;
-                quit_code = msg.wParam;
-                continue;
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                throw step_error(state.environment ? controller_step : env_step,
+                                 HRESULT_FROM_WIN32(ERROR_CANCELLED));
             }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        if (quit) PostQuitMessage(static_cast<int>(quit_code));
     }
 
     void close_page() {
@@ -412,12 +422,23 @@ private:
         return controller_->put_Bounds(r);
     }
 
+    // Each change of the glue is a round trip to the browser process, and the
+    // first page waits for the last one: before it, changes only mark the
+    // glue for navigate().
+    void refresh_glue() override {
+        if (!webview_) return;
+        if (!navigated_) {
+            glue_stale_ = true;
+            return;
+        }
+        replace_glue();
+    }
+
     // The glue for the next documents: only for the allowed origin, only in
     // the top frame. Replaced whole on every change; a version whose id
     // arrives after it was replaced is removed then. Versions that briefly
     // overlap only ever add names to the same glue.
-    void refresh_glue() override {
-        if (!webview_) return;
+    void replace_glue() {
         ++glue_version_;
         if (!glue_id_.empty()) {
             webview_->RemoveScriptToExecuteOnDocumentCreated(glue_id_.c_str());
@@ -427,10 +448,9 @@ private:
             glue_settled();
             return;
         }
-        std::string source = "if (window === window.top && window.location.origin === " +
-                             json_to_text(allowed_origin_) + ") {\n" + glue_script(post_expr, {});
-        for (const auto& [name, b] : bindings_) source += bind_script(name) + ";\n";
-        source += "}\n";
+        std::string glue = glue_script(post_expr, {});
+        for (const auto& [name, b] : bindings_) glue += bind_script(name) + ";\n";
+        std::string source = origin_gated(allowed_origin_, glue);
         auto done = script_added_handler::make(
             IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler,
             [this, alive = alive_, version = glue_version_, view = webview_](HRESULT hr, LPCWSTR id) -> HRESULT {
@@ -525,9 +545,11 @@ private:
     std::uint64_t glue_version_ = 0;
     // The newest glue is not confirmed yet; navigate() waits for it.
     bool glue_pending_ = false;
+    // No navigation was asked for yet; the glue changed meanwhile.
+    bool navigated_ = false;
+    bool glue_stale_ = false;
     std::wstring deferred_navigation_;
 
-    std::string allowed_origin_;
     navigation_fn on_navigation_;
     close_fn on_close_;
 };

@@ -17,6 +17,12 @@ namespace fake_wv2 {
 
 namespace {
 
+std::function<void(const std::wstring&)> journal;
+
+void note(const std::wstring& line) {
+    if (journal) journal(line);
+}
+
 // Posts a function to the UI thread, as the runtime completes its steps.
 LRESULT CALLBACK poster_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_APP) {
@@ -101,6 +107,16 @@ public:
     }
     HRESULT STDMETHODCALLTYPE put_AreDevToolsEnabled(BOOL v) override {
         s_.dev_tools = v != FALSE;
+        note(v ? L"put_AreDevToolsEnabled 1" : L"put_AreDevToolsEnabled 0");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_IsStatusBarEnabled(BOOL* v) override {
+        *v = s_.status_bar;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_IsStatusBarEnabled(BOOL v) override {
+        s_.status_bar = v != FALSE;
+        note(v ? L"put_IsStatusBarEnabled 1" : L"put_IsStatusBarEnabled 0");
         return S_OK;
     }
     // ICoreWebView2Settings: the rest
@@ -110,8 +126,6 @@ public:
     HRESULT STDMETHODCALLTYPE put_IsWebMessageEnabled(BOOL) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_AreDefaultScriptDialogsEnabled(BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_AreDefaultScriptDialogsEnabled(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_IsStatusBarEnabled(BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_IsStatusBarEnabled(BOOL) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_AreDefaultContextMenusEnabled(BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_AreDefaultContextMenusEnabled(BOOL) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_AreHostObjectsAllowed(BOOL*) override { return E_NOTIMPL; }
@@ -206,6 +220,7 @@ public:
     HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
         if (state.closed) return E_ABORT;
         state.navigated.emplace_back(uri);
+        note(L"Navigate " + std::wstring(uri));
         AddRef();
         post([this, u = std::wstring(uri)] {
             start_navigation(this, u);
@@ -231,6 +246,8 @@ public:
         LPCWSTR js, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* done) override {
         wchar_t id[24];
         swprintf(id, 24, L"%08d", ++last_script);
+        ++state.scripts_added;
+        note(L"AddScriptToExecuteOnDocumentCreated");
         // Applied asynchronously, as the runtime does: only documents created
         // after the completion run it, and a navigation asked for right after
         // this call starts before that.
@@ -323,12 +340,30 @@ public:
 
 namespace {
 
+// The runtime's own child window in the parent, which takes the focus.
+HWND new_page_window(HWND parent) {
+    static const bool registered = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"QuorvelFakeWebView2Page";
+        return RegisterClassW(&wc) != 0;
+    }();
+    if (!registered) return nullptr;
+    return CreateWindowExW(0, L"QuorvelFakeWebView2Page", L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
 class Controller final : public Com<ICoreWebView2Controller> {
 public:
     Controller(HWND parent, View* view) : Com(IID_ICoreWebView2Controller), parent_(parent), view_(view) {
         view_->AddRef();
+        view_->state.page_window = new_page_window(parent);
     }
-    ~Controller() override { view_->Release(); }
+    ~Controller() override {
+        destroy_page_window();
+        view_->Release();
+    }
     HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL* v) override {
         *v = visible_;
         return S_OK;
@@ -343,6 +378,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE put_Bounds(RECT r) override {
         view_->state.bounds = r;
+        if (HWND page = view_->state.page_window)
+            MoveWindow(page, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND* h) override {
@@ -351,6 +388,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Close() override {
         view_->close();
+        destroy_page_window();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** v) override {
@@ -364,7 +402,12 @@ public:
     HRESULT STDMETHODCALLTYPE put_ZoomFactor(double) override { return E_NOTIMPL; }
     NO_EVENT(ZoomFactorChanged, ICoreWebView2ZoomFactorChangedEventHandler)
     HRESULT STDMETHODCALLTYPE SetBoundsAndZoomFactor(RECT, double) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override {
+        if (view_->state.closed) return E_ABORT;
+        ++view_->state.focus_moves;
+        SetFocus(view_->state.page_window);
+        return S_OK;
+    }
     NO_EVENT(MoveFocusRequested, ICoreWebView2MoveFocusRequestedEventHandler)
     NO_EVENT(GotFocus, ICoreWebView2FocusChangedEventHandler)
     NO_EVENT(LostFocus, ICoreWebView2FocusChangedEventHandler)
@@ -376,6 +419,12 @@ public:
     }
 
 private:
+    void destroy_page_window() {
+        HWND page = std::exchange(view_->state.page_window, nullptr);
+        // It went with its parent already when that was destroyed.
+        if (page && IsWindow(page) && GetParent(page) == parent_) DestroyWindow(page);
+    }
+
     HWND parent_;
     View* view_;
     BOOL visible_ = TRUE;
@@ -384,8 +433,15 @@ private:
 Plan plan;
 std::wstring user_data;
 std::map<HWND, View*> views;  // each holds a reference
+// Creations that never answer: their handler and controller, one reference each.
+std::vector<std::pair<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler*, Controller*>> unanswered;
 
 void forget_views() {
+    for (auto& [done, c] : unanswered) {
+        done->Release();
+        c->Release();
+    }
+    unanswered.clear();
     for (auto& [h, v] : views) v->Release();
     views.clear();
 }
@@ -401,6 +457,10 @@ public:
         views[parent] = view;
         auto* controller = new Controller(parent, view);
         done->AddRef();
+        if (!plan.controller_answers) {
+            unanswered.emplace_back(done, controller);
+            return S_OK;
+        }
         post([done, controller, hr = plan.controller_done] {
             done->Invoke(hr, FAILED(hr) ? nullptr : controller);
             done->Release();
@@ -417,6 +477,8 @@ public:
     NO_EVENT(NewBrowserVersionAvailable, ICoreWebView2NewBrowserVersionAvailableEventHandler)
 };
 
+}  // namespace
+
 HRESULT STDAPICALLTYPE create_environment(PCWSTR, PCWSTR user_data_folder, ICoreWebView2EnvironmentOptions*,
                                           ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* done) {
     user_data = user_data_folder ? user_data_folder : L"";
@@ -432,7 +494,7 @@ HRESULT STDAPICALLTYPE create_environment(PCWSTR, PCWSTR user_data_folder, ICore
     return S_OK;
 }
 
-}  // namespace
+void set_journal(std::function<void(const std::wstring& line)> j) { journal = std::move(j); }
 
 Installed::Installed(Plan p) {
     plan = p;

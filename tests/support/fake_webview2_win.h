@@ -8,6 +8,7 @@
 
 #include <WebView2.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct Plan {
     HRESULT environment_call = S_OK;  // returned at once by the creation call
     HRESULT environment_done = S_OK;  // given to its completion
     HRESULT controller_done = S_OK;
+    bool controller_answers = true;  // false: the controller never comes
 };
 
 // Puts the stand-in behind webview::create while it lives.
@@ -31,6 +33,18 @@ public:
 
 // The user data folder of the last creation.
 std::wstring last_user_data_folder();
+
+// CreateCoreWebView2EnvironmentWithOptions of the stand-in, for a stand-in
+// loader library outside the test program; plan as set by the last
+// Installed, else the default.
+HRESULT STDAPICALLTYPE create_environment(PCWSTR browser_folder, PCWSTR user_data_folder,
+                                          ICoreWebView2EnvironmentOptions* options,
+                                          ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* done);
+
+// Gets one line for each setting, document-created script and navigation
+// the engine asks of a view ("put_IsStatusBarEnabled 0",
+// "AddScriptToExecuteOnDocumentCreated", "Navigate <address>").
+void set_journal(std::function<void(const std::wstring& line)> journal);
 
 // The page side of one controller.
 class View;
@@ -48,6 +62,10 @@ struct ViewState {
     RECT bounds{};
     size_t position_notices = 0;  // NotifyParentWindowPositionChanged calls
     bool dev_tools = true;
+    bool status_bar = true;
+    size_t scripts_added = 0;  // AddScriptToExecuteOnDocumentCreated calls
+    size_t focus_moves = 0;    // MoveFocus calls; each focuses page_window
+    HWND page_window = nullptr;  // the page's child window in the parent
     bool closed = false;
     size_t navigation_handlers = 0;
     size_t message_handlers = 0;

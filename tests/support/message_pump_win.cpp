@@ -10,3 +10,13 @@ void pump_pending() {
         DispatchMessageW(&msg);
     }
 }
+
+HWND focus_while_active(HWND w) {
+    for (int i = 0; i < 20; ++i) {
+        if (GetActiveWindow() != w) SetActiveWindow(w);
+        HWND focus = GetFocus();
+        if (GetActiveWindow() == w) return focus;
+        Sleep(10);
+    }
+    return nullptr;
+}
