@@ -100,6 +100,17 @@ bool clean(const std::string& err) {
     return err.find("Sanitizer") == std::string::npos && err.find("runtime error:") == std::string::npos;
 }
 
+// The report the page left in dir, after a clean run that ended with 0.
+void read_report(const fs::path& dir, const LauncherRun& run, json& report, std::string& text) {
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(clean(run.err)) << run.err;
+    bool ok = false;
+    text = load_file_contents(dir / "report.json", ok);
+    ASSERT_TRUE(ok) << "the page wrote no report; stderr: " << run.err;
+    report = json::parse(text, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << text;
+}
+
 TEST(EndToEnd, MissingUiFolderFailsWithItsMessage) {
     TempDir dir;
     fs::copy_file(build_dir() / "QuorvelLauncher", dir.path() / "QuorvelLauncher");
@@ -127,14 +138,11 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
     }
 
     LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_TRUE(clean(run.err)) << run.err;
-    bool ok = false;
-    std::string text = load_file_contents(dir.path() / "report.json", ok);
-    ASSERT_TRUE(ok) << "the page wrote no report; stderr: " << run.err;
-    json r = json::parse(text, nullptr, false);
-    ASSERT_FALSE(r.is_discarded()) << text;
+    json r;
+    std::string text;
+    ASSERT_NO_FATAL_FAILURE(read_report(dir.path(), run, r, text));
     SCOPED_TRACE(text);
+    bool ok = false;
 
     EXPECT_TRUE(r["done"].get<bool>());
     EXPECT_EQ(r["errors"], json::array());
@@ -236,14 +244,11 @@ TEST(EndToEnd, ExtractionReportsOnlyWhatItWroteAndLeavesNoWayOut) {
         << out;
 
     LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_TRUE(clean(run.err)) << run.err;
-    bool ok = false;
-    std::string text = load_file_contents(dir.path() / "report.json", ok);
-    ASSERT_TRUE(ok) << "the page wrote no report; stderr: " << run.err;
-    json r = json::parse(text, nullptr, false);
-    ASSERT_FALSE(r.is_discarded()) << text;
+    json r;
+    std::string text;
+    ASSERT_NO_FATAL_FAILURE(read_report(dir.path(), run, r, text));
     SCOPED_TRACE(text);
+    bool ok = false;
 
     // The link at the entry's name gave way to the entry's file.
     EXPECT_EQ(r["linkAtName"]["value"], true);
@@ -329,15 +334,11 @@ TEST(EndToEnd, AMinuteOfPageActivityStaysClean) {
     auto started = std::chrono::steady_clock::now();
     LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home", {}, std::chrono::seconds(200));
     auto open_for = std::chrono::steady_clock::now() - started;
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_TRUE(clean(run.err)) << run.err;
-    EXPECT_GE(open_for, std::chrono::seconds(60));
-    bool ok = false;
-    std::string text = load_file_contents(dir.path() / "report.json", ok);
-    ASSERT_TRUE(ok) << "the page wrote no report; stderr: " << run.err;
-    json r = json::parse(text, nullptr, false);
-    ASSERT_FALSE(r.is_discarded()) << text;
+    json r;
+    std::string text;
+    ASSERT_NO_FATAL_FAILURE(read_report(dir.path(), run, r, text));
     SCOPED_TRACE(text);
+    EXPECT_GE(open_for, std::chrono::seconds(60));
 
     EXPECT_EQ(r["done"], true);
     EXPECT_EQ(r["errors"], json::array());
