@@ -180,8 +180,12 @@ TEST_F(ZipReader, UnsafeNamesAreSkippedAndTheCallStillSucceeds) {
 }
 
 TEST_F(ZipReader, BothSeparatorsMakeFoldersOnEveryTarget) {
-    ASSERT_TRUE(extract(build({{"a\\b\\c.txt", "c"}, {"a/d.txt", "d"}}))) << err;
-    EXPECT_EQ(tree(dest()), (std::vector<std::string>{"a/b/c.txt=c", "a/d.txt=d"}));
+    // Folders left and entered again, and a folder's name under another.
+    ASSERT_TRUE(extract(build({{"a\\b\\c.txt", "c"}, {"a/d.txt", "d"}, {"x/b/e.txt", "e"}, {"a/b/f.txt", "f"},
+                               {"g.txt", "g"}, {"a/b/h/i.txt", "i"}})))
+        << err;
+    EXPECT_EQ(tree(dest()), (std::vector<std::string>{"a/b/c.txt=c", "a/b/f.txt=f", "a/b/h/i.txt=i", "a/d.txt=d",
+                                                      "g.txt=g", "x/b/e.txt=e"}));
 }
 
 TEST_F(ZipReader, DataIsCopiedAsStoredWithoutCrcCheck) {

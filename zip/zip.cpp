@@ -53,25 +53,29 @@ std::vector<fs::path> file_list(const fs::path& base, const std::vector<fs::path
 }
 
 // The CRC and length of the rest of the file; nothing on a read error.
-// Reading stops once the file is known to be too large to pack.
-std::optional<std::uint64_t> measure(std::FILE* in, std::vector<char>& buf, std::uint32_t& crc) {
+// Reading stops once the file is known to be too large to pack. `whole`:
+// the file came in one read, and buf holds all of it.
+std::optional<std::uint64_t> measure(std::FILE* in, std::vector<char>& buf, std::uint32_t& crc, bool& whole) {
     std::uint32_t c = 0xFFFFFFFFu;
     std::uint64_t count = 0;
+    int reads = 0;
     while (count <= max_entry_size) {
         std::size_t n = std::fread(buf.data(), 1, buf.size(), in);
         if (n == 0) break;
         c = crc32_update(c, buf.data(), n);
         count += n;
+        ++reads;
+        if (n < buf.size()) break;  // the end, or an error
     }
     if (std::ferror(in)) return std::nullopt;
     crc = ~c;
+    whole = reads <= 1;
     return count;
 }
 
 bool read_exact(std::FILE* f, std::uint64_t offset, std::string& out, std::size_t size) {
     out.assign(size, '\0');
-    if (!zip_seek(f, offset)) return false;
-    return std::fread(out.data(), 1, size, f) == size;
+    return zip_read_at(f, offset, out.data(), size);
 }
 
 }  // namespace
@@ -160,12 +164,16 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
         err = err_create;
         return -1;
     }
+    // Small files' headers and bytes go out in large writes; the stream is
+    // closed before its buffer goes.
+    std::vector<char> out_buf(buffer_size);
+    std::setvbuf(out, out_buf.data(), _IOFBF, out_buf.size());
     const DosStamp stamp = zip_local_stamp();
     std::vector<char> buf(buffer_size);
     std::uint64_t offset = 0;
     std::uint32_t entries = 0;
     std::string cd;
-    bool too_big = false;
+    bool too_big = false, lost = false;
 
     for (const Listed& listed : files) {
         const std::string& name = listed.name;
@@ -173,7 +181,8 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
         if (!in) continue;
         FileCloser closer{in};
         std::uint32_t crc = 0;
-        std::optional<std::uint64_t> size = measure(in, buf, crc);
+        bool whole = false;
+        std::optional<std::uint64_t> size = measure(in, buf, crc, whole);
         if (!size || !entry_fits(0, 0, 0, name.size(), *size)) continue;
         // No zip64: rather than wrap an offset or a count, refuse the archive.
         if (!entry_fits(offset, cd.size(), entries, name.size(), *size)) {
@@ -183,11 +192,16 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
         EntryRecord rec{name, crc, static_cast<std::uint32_t>(*size), static_cast<std::uint32_t>(offset)};
         std::string head = local_header(rec, stamp);
         std::fwrite(head.data(), 1, head.size(), out);
-        copy_bytes(zip_seek(in, 0) ? in : nullptr, out, *size, buf, Shortfall::pad_with_zeros);
+        // A file that fit in the buffer is not read again. A copy made in
+        // the kernel leaves no error on the stream: its answer counts.
+        if (whole)
+            std::fwrite(buf.data(), 1, static_cast<std::size_t>(*size), out);
+        else
+            lost = !zip_copy_in(in, out, *size, buf);
         cd += central_header(rec, stamp);
         offset += head.size() + *size;
         ++entries;
-        if (std::ferror(out)) break;  // a full disk: no point going on
+        if (lost || std::ferror(out)) break;  // a full disk: no point going on
     }
 
     if (!too_big) {
@@ -197,7 +211,7 @@ int zip_create(const fs::path& base, const std::vector<fs::path>& items, const f
         std::fwrite(end.data(), 1, end.size(), out);
     }
     // Buffered data may fail only when flushed: the close counts too.
-    bool failed = too_big || std::fflush(out) != 0 || std::ferror(out);
+    bool failed = too_big || lost || std::fflush(out) != 0 || std::ferror(out);
     if (std::fclose(out) != 0) failed = true;
     if (failed) {
         // A refused archive is only a useless prefix of one; an archive that
@@ -295,11 +309,11 @@ bool zip_extract_stream(std::FILE* f, const fs::path& dest_dir, std::string& err
     std::error_code ec;
     fs::create_directories(dest_dir, ec);
     std::vector<char> buf(buffer_size);
+    TargetFolders held;
     for (const auto& p : plan) {
-        if (!zip_seek(f, p.data)) continue;
         std::vector<fs::path> parts = entry_parts(p.entry->name);
         TargetOutcome how = TargetOutcome::failed;
-        std::FILE* out = zip_open_target(dest_dir, parts, f, how);
+        std::FILE* out = zip_open_target(dest_dir, parts, f, how, held);
         if (!out) {
             // A name the file system refuses for itself is passed over; a
             // destination that cannot take files would refuse the rest too,
@@ -310,7 +324,7 @@ bool zip_extract_stream(std::FILE* f, const fs::path& dest_dir, std::string& err
         }
         // A full disk: the truncated file is of no use, and the rest would
         // fail the same way.
-        bool written = copy_bytes(f, out, p.entry->size, buf, Shortfall::stop);
+        bool written = zip_copy_out(f, p.data, out, p.entry->size, buf);
         written = std::fflush(out) == 0 && written;
         if (std::fclose(out) != 0 || !written) {
             fs::path target = dest_dir;

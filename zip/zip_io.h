@@ -37,8 +37,19 @@ enum class TargetOutcome {
 // - failed: dest_dir or a folder on the way is not a folder, or is a link
 //   leading out of dest_dir; a folder at the target's name; no permission,
 //   a read-only file system, no space or inodes left, and the like.
+// `held`: the folders the last target of the same extraction went into,
+// kept open for the next (entries of one folder mostly follow each other);
+// unused on Windows.
+struct TargetFolders {
+    std::vector<std::filesystem::path> parts;  // below dest_dir
+    std::vector<int> handles;                  // dest_dir's, then one per part
+    TargetFolders() = default;
+    TargetFolders(const TargetFolders&) = delete;
+    TargetFolders& operator=(const TargetFolders&) = delete;
+    ~TargetFolders();
+};
 std::FILE* zip_open_target(const std::filesystem::path& dest_dir, const std::vector<std::filesystem::path>& parts,
-                           std::FILE* archive, TargetOutcome& how);
+                           std::FILE* archive, TargetOutcome& how, TargetFolders& held);
 // A link below a folder: a symbolic link (on Windows any reparse point, a
 // junction too), and the identity of the link itself (device and inode, or
 // volume and file index), so that one made anew under an old name differs.
@@ -57,6 +68,18 @@ std::vector<FoundLink> zip_links_below(const std::filesystem::path& dir);
 bool zip_link_stays_inside(const std::filesystem::path& link, const std::filesystem::path& dir);
 // Removes the link itself, never what it leads to.
 bool zip_remove_link(const std::filesystem::path& link);
+
+// Copies the first `count` bytes of in into out at out's position (in the
+// kernel where both are files: copy_file_range), zeros where in is shorter
+// now. False when a write failed.
+bool zip_copy_in(std::FILE* in, std::FILE* out, std::uint64_t count, std::vector<char>& buf);
+// Exactly n bytes at offset (a stream with a file is read in place: pread).
+bool zip_read_at(std::FILE* f, std::uint64_t offset, char* out, std::size_t n);
+// Copies `count` bytes of the archive from `offset` into a target that
+// nothing was written to yet, in the kernel where both are files
+// (copy_file_range); stops where the archive ends. False when a write failed.
+bool zip_copy_out(std::FILE* archive, std::uint64_t offset, std::FILE* target, std::uint64_t count,
+                  std::vector<char>& buf);
 
 // 64-bit seek from the start.
 bool zip_seek(std::FILE* f, std::uint64_t offset);

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <system_error>
@@ -89,34 +90,59 @@ std::FILE* zip_open_read(const fs::path& p) {
     if (fd < 0) return nullptr;
     std::FILE* f = fdopen(fd, "rb");
     if (!f) close(fd);
+    // Every read is of a whole buffer's worth or at an offset: no stream
+    // buffer in between.
+    else
+        setvbuf(f, nullptr, _IONBF, 0);
     return f;
 }
 
 std::FILE* zip_open_write(const fs::path& p) { return std::fopen(p.c_str(), "wbe"); }
 
+TargetFolders::~TargetFolders() {
+    for (int fd : handles) close(fd);
+}
+
 std::FILE* zip_open_target(const fs::path& dest_dir, const std::vector<fs::path>& parts, std::FILE* archive,
-                           TargetOutcome& how) {
+                           TargetOutcome& how, TargetFolders& held) {
     how = TargetOutcome::skipped;
     if (parts.empty()) return nullptr;
     how = TargetOutcome::failed;
-    Fd dir{open(dest_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (dir.fd < 0) return nullptr;
-    fs::path shown = dest_dir;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        shown /= parts[i];
-        Fd next{open_folder(dir.fd, parts[i], shown, dest_dir, how)};
-        if (next.fd < 0) return nullptr;
-        std::swap(dir.fd, next.fd);
+    // The folders the last target went into stay open: only those past the
+    // part this target shares with it are opened (an open folder stays the
+    // one that was checked, whatever is renamed meanwhile).
+    if (held.handles.empty()) {
+        int root = open(dest_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (root < 0) return nullptr;
+        held.handles.push_back(root);
     }
+    const std::size_t depth = parts.size() - 1;
+    std::size_t keep = 0;
+    while (keep < depth && keep < held.parts.size() && held.parts[keep] == parts[keep]) ++keep;
+    while (held.handles.size() > keep + 1) {
+        close(held.handles.back());
+        held.handles.pop_back();
+    }
+    held.parts.resize(keep);
+    fs::path shown = dest_dir;
+    for (std::size_t i = 0; i < keep; ++i) shown /= parts[i];
+    for (std::size_t i = keep; i < depth; ++i) {
+        shown /= parts[i];
+        int next = open_folder(held.handles.back(), parts[i], shown, dest_dir, how);
+        if (next < 0) return nullptr;
+        held.handles.push_back(next);
+        held.parts.push_back(parts[i]);
+    }
+    const int dir = held.handles.back();
     const char* leaf = parts.back().c_str();
     // Bounded: each round either opens, or removes what stood in the way.
     for (int attempt = 0; attempt < 4; ++attempt) {
         how = TargetOutcome::failed;
         // A new file: nothing to truncate.
-        Fd out{openat(dir.fd, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
+        Fd out{openat(dir, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
         if (out.fd >= 0) {
             std::FILE* f = hand_over(out);
-            if (!f) unlinkat(dir.fd, leaf, 0);
+            if (!f) unlinkat(dir, leaf, 0);
             return f;
         }
         if (errno != EEXIST) {
@@ -124,7 +150,7 @@ std::FILE* zip_open_target(const fs::path& dest_dir, const std::vector<fs::path>
             return nullptr;
         }
         struct stat st;
-        if (fstatat(dir.fd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) continue;  // gone meanwhile
             how = outcome_of(errno);
             return nullptr;
@@ -133,12 +159,12 @@ std::FILE* zip_open_target(const fs::path& dest_dir, const std::vector<fs::path>
         if (!S_ISREG(st.st_mode)) {
             // A link is removed, never followed; so is a FIFO, a socket or a
             // device node: the entry's file takes the name.
-            if (unlinkat(dir.fd, leaf, 0) != 0 && errno != ENOENT) return nullptr;
+            if (unlinkat(dir, leaf, 0) != 0 && errno != ENOENT) return nullptr;
             continue;
         }
         // An existing file. No O_TRUNC: the archive itself must not be cut
         // before it is known; O_NONBLOCK in case a FIFO took its place.
-        out.fd = openat(dir.fd, leaf, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        out.fd = openat(dir, leaf, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (out.fd < 0) {
             if (errno == ENOENT || errno == ELOOP) continue;  // replaced meanwhile
             how = outcome_of(errno);
@@ -229,6 +255,84 @@ bool zip_remove_link(const fs::path& link) {
     struct stat st;
     if (lstat(link.c_str(), &st) != 0) return errno == ENOENT;
     return S_ISLNK(st.st_mode) && unlink(link.c_str()) == 0;
+}
+
+bool zip_read_at(std::FILE* f, std::uint64_t offset, char* out, std::size_t n) {
+    int fd = fileno(f);
+    if (fd < 0) return zip_seek(f, offset) && std::fread(out, 1, n, f) == n;
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    while (n > 0) {
+        ssize_t got = pread(fd, out, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        offset += static_cast<std::uint64_t>(got);
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+namespace {
+
+// copy_file_range until `count` bytes are copied, the input ends (false,
+// with `count` left) or the call fails: false with errno set. at_in and
+// at_out advance.
+bool kernel_copy(int in, off_t& at_in, int out, off_t& at_out, std::uint64_t& count) {
+    while (count > 0) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 30));
+        ssize_t n = copy_file_range(in, &at_in, out, &at_out, want, 0);
+        if (n > 0) {
+            count -= static_cast<std::uint64_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = 0;
+        return false;
+    }
+    return true;
+}
+
+// Errors that say only that these two cannot be copied between in the
+// kernel (another file system, an old kernel, a stream that is no file).
+bool no_kernel_copy(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
+}
+
+}  // namespace
+
+bool zip_copy_in(std::FILE* in, std::FILE* out, std::uint64_t count, std::vector<char>& buf) {
+    int in_fd = fileno(in), out_fd = fileno(out);
+    off_t at_in = 0;
+    if (in_fd >= 0 && out_fd >= 0 && std::fflush(out) == 0) {
+        off_t at_out = lseek(out_fd, 0, SEEK_CUR);
+        if (at_out < 0) return false;
+        bool done = kernel_copy(in_fd, at_in, out_fd, at_out, count);
+        int error = errno;
+        // The stream goes on where the copy ended.
+        if (fseeko(out, at_out, SEEK_SET) != 0) return false;
+        if (done) return true;
+        if (error != 0 && !no_kernel_copy(error)) return false;
+    }
+    return copy_bytes(zip_seek(in, static_cast<std::uint64_t>(at_in)) ? in : nullptr, out, count, buf,
+                      Shortfall::pad_with_zeros);
+}
+
+bool zip_copy_out(std::FILE* archive, std::uint64_t offset, std::FILE* target, std::uint64_t count,
+                  std::vector<char>& buf) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return true;  // nothing there to copy
+    int in = fileno(archive), out = fileno(target);
+    off_t at = static_cast<off_t>(offset);
+    if (in >= 0 && out >= 0) {
+        // Nothing was written through the stream: the file's own offset is
+        // where the stream stands.
+        off_t at_out = 0;
+        bool done = kernel_copy(in, at, out, at_out, count);
+        if (done || errno == 0) return true;  // copied, or the archive ends here
+        if (!no_kernel_copy(errno)) return false;
+        if (at_out > 0 && fseeko(target, at_out, SEEK_SET) != 0) return false;
+    }
+    if (!zip_seek(archive, static_cast<std::uint64_t>(at))) return true;
+    return copy_bytes(archive, target, count, buf, Shortfall::stop);
 }
 
 bool zip_seek(std::FILE* f, std::uint64_t offset) {

@@ -95,8 +95,10 @@ bool remove_reparse_point(const fs::path& p, DWORD attributes) {
 
 }  // namespace
 
+TargetFolders::~TargetFolders() = default;
+
 std::FILE* zip_open_target(const fs::path& dest_dir, const std::vector<fs::path>& parts, std::FILE* archive,
-                           TargetOutcome& how) {
+                           TargetOutcome& how, TargetFolders&) {
     how = TargetOutcome::skipped;
     if (parts.empty()) return nullptr;
     how = TargetOutcome::failed;
@@ -238,6 +240,19 @@ bool zip_remove_link(const fs::path& link) {
 bool zip_seek(std::FILE* f, std::uint64_t offset) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
     return _fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+bool zip_read_at(std::FILE* f, std::uint64_t offset, char* out, std::size_t n) {
+    return zip_seek(f, offset) && std::fread(out, 1, n, f) == n;
+}
+
+bool zip_copy_in(std::FILE* in, std::FILE* out, std::uint64_t count, std::vector<char>& buf) {
+    return copy_bytes(zip_seek(in, 0) ? in : nullptr, out, count, buf, Shortfall::pad_with_zeros);
+}
+
+bool zip_copy_out(std::FILE* archive, std::uint64_t offset, std::FILE* target, std::uint64_t count,
+                  std::vector<char>& buf) {
+    return !zip_seek(archive, offset) || copy_bytes(archive, target, count, buf, Shortfall::stop);
 }
 
 std::optional<std::uint64_t> zip_file_size(std::FILE* f) {
