@@ -323,8 +323,7 @@ bool zip_copy_out(std::FILE* archive, std::uint64_t offset, std::FILE* target, s
     int in = fileno(archive), out = fileno(target);
     off_t at = static_cast<off_t>(offset);
     if (in >= 0 && out >= 0) {
-        // Nothing was written through the stream: the file's own offset is
-        // where the stream stands.
+        // The target is still empty: written from its start.
         off_t at_out = 0;
         bool done = kernel_copy(in, at, out, at_out, count);
         if (done || errno == 0) return true;  // copied, or the archive ends here
