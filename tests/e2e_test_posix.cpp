@@ -100,8 +100,11 @@ bool clean(const std::string& err) {
     return err.find("Sanitizer") == std::string::npos && err.find("runtime error:") == std::string::npos;
 }
 
-// The report the page left in dir, after a clean run that ended with 0.
-void read_report(const fs::path& dir, const LauncherRun& run, json& report, std::string& text) {
+// Runs the launcher on the page in dir/ui and reads the report the page
+// left in dir, after a clean run that ended with 0.
+void run_page(const fs::path& dir, const std::string& display, json& report, std::string& text,
+              std::chrono::seconds limit = std::chrono::seconds(90)) {
+    LauncherRun run = run_launcher_in(dir, display, dir / "home", {}, limit);
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(clean(run.err)) << run.err;
     bool ok = false;
@@ -137,10 +140,9 @@ TEST(EndToEnd, ThePageDrivesTheNativeSide) {
         std::ofstream(dir.path() / "odd" / "a\xFF", std::ios::binary) << "";
     }
 
-    LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
     json r;
     std::string text;
-    ASSERT_NO_FATAL_FAILURE(read_report(dir.path(), run, r, text));
+    ASSERT_NO_FATAL_FAILURE(run_page(dir.path(), display.name(), r, text));
     SCOPED_TRACE(text);
     bool ok = false;
 
@@ -243,10 +245,9 @@ TEST(EndToEnd, ExtractionReportsOnlyWhatItWroteAndLeavesNoWayOut) {
               0)
         << out;
 
-    LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home");
     json r;
     std::string text;
-    ASSERT_NO_FATAL_FAILURE(read_report(dir.path(), run, r, text));
+    ASSERT_NO_FATAL_FAILURE(run_page(dir.path(), display.name(), r, text));
     SCOPED_TRACE(text);
     bool ok = false;
 
@@ -332,11 +333,10 @@ TEST(EndToEnd, AMinuteOfPageActivityStaysClean) {
     put(dir.path() / "ui" / "session.json", session.dump());
 
     auto started = std::chrono::steady_clock::now();
-    LauncherRun run = run_launcher_in(dir.path(), display.name(), dir.path() / "home", {}, std::chrono::seconds(200));
-    auto open_for = std::chrono::steady_clock::now() - started;
     json r;
     std::string text;
-    ASSERT_NO_FATAL_FAILURE(read_report(dir.path(), run, r, text));
+    ASSERT_NO_FATAL_FAILURE(run_page(dir.path(), display.name(), r, text, std::chrono::seconds(200)));
+    auto open_for = std::chrono::steady_clock::now() - started;
     SCOPED_TRACE(text);
     EXPECT_GE(open_for, std::chrono::seconds(60));
 
